@@ -1,0 +1,6 @@
+# Applies to everything in the tree so that the runtime and our code agree.
+option(LUMAFLICK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(LUMAFLICK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

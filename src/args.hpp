@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace lumaflick {
+
+struct SocketAddressV4 {
+    std::array<std::uint8_t, 4> address{};
+    std::uint16_t port = 0;
+    friend bool operator==(const SocketAddressV4&, const SocketAddressV4&) = default;
+};
+
+struct Args {
+    SocketAddressV4 insim_address;
+    std::string password;
+    std::uint64_t rate = 0;
+    std::string ffmpeg_path;
+    std::optional<std::string> ffplay_path;
+    std::string video_path;
+    std::optional<std::string> s;
+    std::optional<std::string> t;
+    std::vector<std::string> subpixels;
+    std::optional<std::uint64_t> delay;
+    friend bool operator==(const Args&, const Args&) = default;
+};
+
+// Help, version or a usage error: what to print, where, and the exit status.
+struct ParseExit {
+    int status = 0;        // 0 for help and version, 2 for usage errors
+    std::string out;       // for standard output
+    std::string err;       // for standard error
+};
+
+// Parses the process's words (the first is the program path).
+std::variant<Args, ParseExit> parse_args(std::span<const std::string> words);
+
+}  // namespace lumaflick

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "error.hpp"
+#include "process.hpp"
+
+namespace lumaflick {
+
+// "scale=80:30,fps=<rate>,format=gray"
+std::string make_filter_string(std::uint64_t rate);
+
+// -re [-ss S] -i V [-t T] -vf F -f rawvideo -
+std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,
+                                          const std::optional<std::string>& t, const std::string& filter);
+
+// [-ss S] -i V [-t T] -vn -showmode 0
+std::vector<std::string> ffplay_arguments(const std::string& video, const std::optional<std::string>& s,
+                                          const std::optional<std::string>& t);
+
+// ffmpeg: stdin null, stdout a pipe (returned in `output`), stderr inherited.
+Result<StartedProcess> start_decoder(const std::string& ffmpeg, const std::vector<std::string>& arguments);
+
+// ffplay: all three streams on the null device.
+Result<ChildProcess> start_sound(const std::string& ffplay, const std::vector<std::string>& arguments);
+
+}  // namespace lumaflick

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <asio/awaitable.hpp>
+
+#include "error.hpp"
+
+namespace lumaflick {
+
+// The whole playback, from the parse of `words` to the termination of the
+// children. Help, version and usage errors end the process inside the parse.
+asio::awaitable<Status> run_playback(std::vector<std::string> words);
+
+}  // namespace lumaflick

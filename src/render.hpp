@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "frame.hpp"
+
+namespace lumaflick {
+
+struct LumaThresholds {
+    std::uint8_t low = 0;
+    std::uint8_t mid = 0;
+    std::uint8_t high = 0;
+    friend bool operator==(const LumaThresholds&, const LumaThresholds&) = default;
+};
+
+// The four glyph strings, darkest class first.
+using GlyphStrings = std::array<std::string, 4>;
+
+// Thresholds from the mean of the bytes (a mean below 16 uses 64).
+LumaThresholds compute_thresholds(std::span<const std::uint8_t> pixels) noexcept;
+
+// 0 to 3; a value equal to a threshold belongs to the upper class.
+unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexcept;
+
+// Appends one line per run of FRAME_WIDTH pixels, each followed by a line feed.
+void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text);
+
+}  // namespace lumaflick
