@@ -8,7 +8,7 @@
 
 namespace lumaflick {
 
-asio::awaitable<Status> run_playback(std::vector<std::string> words)
+asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono::milliseconds)
 {
     auto parsed = parse_args(words);
     if (auto* exit = std::get_if<ParseExit>(&parsed)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace lumaflick {
 
 // The whole playback, from the parse of `words` to the termination of the
 // children. Help, version and usage errors end the process inside the parse.
-asio::awaitable<Status> run_playback(std::vector<std::string> words);
+// A keep-alive is written when nothing has been sent for `keepalive_interval`.
+asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono::milliseconds keepalive_interval);
 
 }  // namespace lumaflick
