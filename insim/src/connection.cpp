@@ -1,1 +1,65 @@
-// filled in by its issue
+#include "insim/connection.hpp"
+
+#include <tuple>
+#include <utility>
+
+#include <asio/as_tuple.hpp>
+#include <asio/buffer.hpp>
+#include <asio/use_awaitable.hpp>
+
+// A write to a connection that the peer has closed must come back as EPIPE, not
+// as a SIGPIPE that ends the process. Asio sends with MSG_NOSIGNAL on Linux and
+// sets SO_NOSIGPIPE itself on Apple and FreeBSD; anywhere else we would need our
+// own answer, so refuse to build rather than die at run time.
+#if !defined(_WIN32) && !defined(ASIO_HAS_MSG_NOSIGNAL) && !(defined(__APPLE__) || defined(__FreeBSD__))
+#error "no way to suppress SIGPIPE on socket writes on this platform"
+#endif
+
+namespace insim {
+
+namespace {
+
+constexpr auto use_tuple = asio::as_tuple(asio::use_awaitable);
+
+}  // namespace
+
+asio::awaitable<Result<InSimConnection>> InSimConnection::connect(asio::ip::tcp::endpoint endpoint,
+                                                                  const IS_ISI& init)
+{
+    asio::ip::tcp::socket socket(co_await asio::this_coro::executor);
+    if (auto [ec] = co_await socket.async_connect(endpoint, use_tuple); ec) co_return Error::system(ec);
+
+    InSimConnection connection(std::move(socket));
+    if (auto written = co_await connection.write_all(image(init)); !written) {
+        // Closing explicitly keeps the half-authenticated socket from outliving the error.
+        std::error_code ignored;
+        connection.socket_.close(ignored);
+        co_return std::move(written).error();
+    }
+    co_return connection;
+}
+
+asio::awaitable<Status> InSimConnection::send(const IS_MST& packet) { co_return co_await write_all(image(packet)); }
+
+asio::awaitable<Status> InSimConnection::send(const IS_TINY& packet) { co_return co_await write_all(image(packet)); }
+
+asio::awaitable<Status> InSimConnection::send_buttons(std::span<const IS_BTN> buttons)
+{
+    // The records are contiguous, so the block goes out straight from the caller's list.
+    co_return co_await write_all(image(buttons));
+}
+
+asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> bytes)
+{
+    while (!bytes.empty()) {
+        // async_write_some offers everything at once and, when the socket is
+        // full, waits for writability before trying again.
+        auto [ec, written] = co_await socket_.async_write_some(asio::buffer(bytes.data(), bytes.size()), use_tuple);
+        if (ec) co_return Error::system(ec);
+        if (written == 0) co_return Error::system(make_error_code(io_errc::write_zero));
+        bytes = bytes.subspan(written);
+    }
+    co_return ok();
+}
+
+}  // namespace insim
