@@ -1,10 +1,11 @@
 #include "insim/connection.hpp"
 
-#include <tuple>
+#include <system_error>
 #include <utility>
 
-#include <asio/as_tuple.hpp>
 #include <asio/buffer.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 
 // A write to a connection that the peer has closed must come back as EPIPE, not
@@ -17,21 +18,17 @@
 
 namespace insim {
 
-namespace {
-
-constexpr auto use_tuple = asio::as_tuple(asio::use_awaitable);
-
-}  // namespace
-
 asio::awaitable<Result<InSimConnection>> InSimConnection::connect(asio::ip::tcp::endpoint endpoint,
                                                                   const IS_ISI& init)
 {
     asio::ip::tcp::socket socket(co_await asio::this_coro::executor);
-    if (auto [ec] = co_await socket.async_connect(endpoint, use_tuple); ec) co_return Error::system(ec);
+    std::error_code ec;
+    co_await socket.async_connect(endpoint, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return Error::system(ec);
 
     InSimConnection connection(std::move(socket));
     if (auto written = co_await connection.write_all(image(init)); !written) {
-        // Closing explicitly keeps the half-authenticated socket from outliving the error.
+        // Closed here, not later: an unauthenticated stream must not linger.
         std::error_code ignored;
         connection.socket_.close(ignored);
         co_return std::move(written).error();
@@ -54,7 +51,9 @@ asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> by
     while (!bytes.empty()) {
         // async_write_some offers everything at once and, when the socket is
         // full, waits for writability before trying again.
-        auto [ec, written] = co_await socket_.async_write_some(asio::buffer(bytes.data(), bytes.size()), use_tuple);
+        std::error_code ec;
+        const std::size_t written = co_await socket_.async_write_some(
+            asio::buffer(bytes.data(), bytes.size()), asio::redirect_error(asio::use_awaitable, ec));
         if (ec) co_return Error::system(ec);
         if (written == 0) co_return Error::system(make_error_code(io_errc::write_zero));
         bytes = bytes.subspan(written);
