@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -8,13 +7,9 @@
 #include <variant>
 #include <vector>
 
-namespace lumaflick {
+#include "convert.hpp"
 
-struct SocketAddressV4 {
-    std::array<std::uint8_t, 4> address{};
-    std::uint16_t port = 0;
-    friend bool operator==(const SocketAddressV4&, const SocketAddressV4&) = default;
-};
+namespace lumaflick {
 
 struct Args {
     SocketAddressV4 insim_address;

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace lumaflick {
+
+// The command's definition: names, texts and the ten options in the order in
+// which help lists them. The parser, the help and the error texts all read it.
+
+inline constexpr std::string_view COMMAND_NAME = "lumaflick";
+inline constexpr std::string_view COMMAND_VERSION = "0.2.0";
+inline constexpr std::string_view ABOUT = "LFS InSim video player...";
+inline constexpr std::string_view LONG_ABOUT =
+    "LFS InSim video player...\n\nRequires ffmpeg to function properly, and optiononaly ffplay, both findable on "
+    "official site, as of time of writing: https://ffmpeg.org/";
+
+// Named after the fields of Args that they fill.
+enum class OptionId { insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay };
+
+enum class ValueType { socket_address_v4, text, u64 };
+
+struct OptionSpec {
+    OptionId id;
+    char short_name;               // '\0' when there is none
+    std::string_view long_name;    // empty when there is none
+    std::string_view value_name;
+    ValueType type;
+    std::size_t values;            // per occurrence
+    bool repeatable;
+    bool required;
+    std::string_view default_value;  // values separated by blanks; empty when there is none
+    std::string_view help;
+    std::string_view long_help;      // empty: the short help serves
+};
+
+inline constexpr std::array<OptionSpec, 10> OPTIONS{{
+    {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false, "127.0.0.1:11000",
+     "Address to InSim protocol TCP IPv4 port", ""},
+    {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance", ""},
+    {OptionId::rate, 'r', "rate", "RATE", ValueType::u64, 1, false, false, "30", "Video playback rate",
+     "Video playback rate.\n\nThis value now works so quirky, you just have to test your case."},
+    {OptionId::ffmpeg_path, 'f', "ffmpeg", "FFMPEG_PATH", ValueType::text, 1, false, false, "ffmpeg", "Path to ffmpeg", ""},
+    {OptionId::ffplay_path, '\0', "ffplay", "FFPLAY_PATH", ValueType::text, 1, false, false, "", "Path to ffplay",
+     "Path to ffplay.\n\nIf given, there's a chance sound will play along."},
+    {OptionId::video_path, 'v', "video", "VIDEO_PATH", ValueType::text, 1, false, true, "", "Path to video",
+     "Path to video.\n\nLater on supplied to ffmpeg."},
+    {OptionId::s, 's', "", "S", ValueType::text, 1, false, false, "", "Skip forward video. FFmpeg time syntax",
+     "Skip forward video. FFmpeg time syntax.\n\nThe equivlaent of pre-input -ss ffmpeg param."},
+    {OptionId::t, 't', "", "T", ValueType::text, 1, false, false, "", "Duration of playback. FFmpeg time syntax",
+     "Duration of playback. FFmpeg time syntax.\n\nThe equivlaent of post-inputs -t ffmpeg param."},
+    {OptionId::subpixels, '\0', "subpixels", "CHARACTER/S", ValueType::text, 4, true, false, "^0_ ^3_ ^6_ ^7_",
+     "Determines display outlook",
+     "Determines display outlook.\n\nMore specificly, how the grayscaled picture pixels will translate to button "
+     "text.\n\nFrom lowest luminace to highest."},
+    {OptionId::delay, '\0', "delay", "microseconds", ValueType::u64, 1, false, false, "",
+     "Optional delay between program start and playback start",
+     "Optional delay between program start and playback start.\n\nApplicable if you're afraid that you won't "
+     "ALT+TAB fast enought to see show right as it starts."},
+}};
+
+inline constexpr const OptionSpec& option(OptionId id) { return OPTIONS[static_cast<std::size_t>(id)]; }
+
+inline constexpr bool options_in_id_order()
+{
+    for (std::size_t i = 0; i < OPTIONS.size(); ++i) {
+        if (static_cast<std::size_t>(OPTIONS[i].id) != i) return false;
+    }
+    return true;
+}
+static_assert(options_in_id_order());
+
+}  // namespace lumaflick
