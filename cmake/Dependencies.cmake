@@ -15,3 +15,9 @@ endif()
 
 add_library(lumaflick_cli11 INTERFACE)
 target_include_directories(lumaflick_cli11 SYSTEM INTERFACE ${CLI11_INCLUDE_DIR})
+
+# Asio 1.22 recognises clang's C++20 coroutines only by a pre-standard macro
+# that clang 14 no longer defines.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_definitions(lumaflick_asio INTERFACE ASIO_HAS_CO_AWAIT=1)
+endif()
