@@ -1,0 +1,120 @@
+#include "console.hpp"
+
+#include <cinttypes>
+
+#include "png_image.hpp"
+#include "terminal.hpp"
+
+namespace insim_screen {
+
+namespace {
+
+constexpr std::size_t FOOTER_LINES = 6;
+
+void put(std::FILE* file, std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fflush(file);
+}
+
+}  // namespace
+
+Console::Console(ConsoleConfig config, std::FILE* out, std::FILE* err)
+    : config_(std::move(config)), out_(out), err_(err)
+{
+}
+
+void Console::connected(const asio::ip::tcp::endpoint& peer)
+{
+    client_ = peer.address().to_string() + ":" + std::to_string(peer.port());
+    footer_.clear();
+    if (config_.terminal) {
+        put(out_, ANSI_BEGIN);
+    } else {
+        put(out_, "client " + client_ + " connected\n");
+    }
+}
+
+void Console::accepted(const InitPacket& init)
+{
+    client_ = quote_text(init.IName) + " from " + client_;
+    if (!config_.terminal) {
+        put(out_, "client " + quote_text(init.IName) + " logged in (InSim " + std::to_string(init.InSimVer) +
+                      ", Flags " + std::to_string(init.Flags) + ")\n");
+    }
+}
+
+void Console::packet(SessionTime at, const DecodedPacket& packet)
+{
+    if (config_.transcript != nullptr) config_.transcript->write_line(transcript_line(at, packet));
+}
+
+void Console::message(std::string_view text)
+{
+    if (config_.terminal) {
+        remember("message: " + std::string(text));
+    } else {
+        put(out_, "message: " + std::string(text) + "\n");
+    }
+}
+
+void Console::warning(std::string_view text)
+{
+    const std::string line = "warning: " + std::string(text);
+    if (config_.terminal) {
+        remember(line);
+        held_.push_back(line);
+    } else {
+        put(err_, "insim-screen: " + line + "\n");
+    }
+}
+
+void Console::redraw(const Session& session)
+{
+    if (!config_.terminal) return;
+    session.screen().draw(picture_);
+    char header[160];
+    std::snprintf(header, sizeof header, "insim-screen %s  client %s  frames %" PRIu64 "  buttons %zu",
+                  config_.listen.c_str(), client_.c_str(), session.statistics().frames, session.screen().size());
+    footer_lines_.assign(footer_.begin(), footer_.end());
+    ansi_screen(picture_, header, footer_lines_, frame_);
+    put(out_, frame_);
+}
+
+void Console::disconnected(const Session& session, SessionTime lasted)
+{
+    session.screen().draw(picture_);
+    if (config_.terminal) {
+        put(out_, ANSI_END);
+        for (const auto& line : held_) put(err_, "insim-screen: " + line + "\n");
+        held_.clear();
+    } else {
+        put(out_, plain_picture(picture_));
+    }
+    if (config_.snapshot) {
+        if (auto written = write_png(*config_.snapshot, picture_image(picture_)); !written) {
+            fail(written.failure());
+        } else {
+            put(out_, "snapshot written to " + *config_.snapshot + "\n");
+        }
+    }
+    if (config_.transcript != nullptr) {
+        if (auto flushed = config_.transcript->finish(); !flushed) fail(flushed.failure());
+    }
+    put(out_, "client " + client_ + ": " + std::string(describe(session.end())) + "\n");
+    put(out_, format_summary(session.statistics(), lasted));
+}
+
+void Console::remember(std::string line)
+{
+    footer_.push_back(std::move(line));
+    if (footer_.size() > FOOTER_LINES) footer_.pop_front();
+}
+
+void Console::fail(const Failure& failure)
+{
+    put(err_, "insim-screen: " + failure.text + "\n");
+    if (!failure_) failure_ = failure;
+}
+
+}  // namespace insim_screen

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server.hpp"
+#include "transcript.hpp"
+
+namespace insim_screen {
+
+struct ConsoleConfig {
+    bool terminal = false;  // standard output is a terminal: draw the picture in place
+    std::string listen;     // shown in the header
+    std::optional<std::string> snapshot;
+    Transcript* transcript = nullptr;
+};
+
+// The server's events on the console: the picture in 24-bit colour redrawn in
+// place on a terminal, plain lines otherwise; the transcript; the snapshot and
+// the summary when a client leaves.
+class Console : public ServerEvents {
+public:
+    Console(ConsoleConfig config, std::FILE* out, std::FILE* err);
+
+    void connected(const asio::ip::tcp::endpoint& peer) override;
+    void accepted(const InitPacket& init) override;
+    void packet(SessionTime at, const DecodedPacket& packet) override;
+    void message(std::string_view text) override;
+    void warning(std::string_view text) override;
+    void redraw(const Session& session) override;
+    void disconnected(const Session& session, SessionTime lasted) override;
+
+    // The first snapshot or transcript failure, if any.
+    [[nodiscard]] const std::optional<Failure>& failure() const noexcept { return failure_; }
+
+private:
+    void remember(std::string line);
+    void fail(const Failure& failure);
+
+    ConsoleConfig config_;
+    std::FILE* out_;
+    std::FILE* err_;
+    std::string client_;
+    std::deque<std::string> footer_;      // the latest messages and warnings under the picture
+    std::vector<std::string> held_;       // warnings repeated on standard error after the picture
+    std::vector<std::string> footer_lines_;
+    Picture picture_;
+    std::string frame_;
+    std::optional<Failure> failure_;
+};
+
+}  // namespace insim_screen

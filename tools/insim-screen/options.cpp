@@ -1,0 +1,94 @@
+#include "options.hpp"
+
+#include <charconv>
+#include <sstream>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "insim/packets.hpp"
+
+namespace insim_screen {
+
+namespace {
+
+// Decimal digits only, no sign, no leading zero unless the number is 0.
+template <typename Number>
+std::optional<Number> parse_decimal(std::string_view text, unsigned most)
+{
+    if (text.empty() || text.size() > 5 || (text.size() > 1 && text.front() == '0')) return std::nullopt;
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size() || value > most) return std::nullopt;
+    return static_cast<Number>(value);
+}
+
+OptionsExit usage_error(const CLI::App& app, const std::string& text)
+{
+    return {2, "", "insim-screen: " + text + "\n" + app.get_name() + ": run with --help for more information.\n"};
+}
+
+}  // namespace
+
+std::optional<ListenAddress> parse_listen_address(std::string_view text)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    std::string_view host = text.substr(0, colon);
+    ListenAddress result;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto dot = host.find('.');
+        if ((i < 3) == (dot == std::string_view::npos)) return std::nullopt;
+        const auto part = parse_decimal<std::uint8_t>(host.substr(0, dot), 255);
+        if (!part) return std::nullopt;
+        result.address[i] = *part;
+        host = i < 3 ? host.substr(dot + 1) : std::string_view{};
+    }
+    const auto port = parse_decimal<std::uint16_t>(text.substr(colon + 1), 65535);
+    if (!port || result.address[0] != 127) return std::nullopt;
+    result.port = *port;
+    return result;
+}
+
+std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::string> words)
+{
+    CLI::App app{"A stand-in LFS screen: an InSim host on this machine that draws the buttons it receives.",
+                 "insim-screen"};
+    std::string listen = "127.0.0.1:11000";
+    ScreenOptions options;
+    app.add_option("--listen", listen, "Loopback address and port to listen on (port 0: any free one)")
+        ->type_name("ADDR:PORT")
+        ->capture_default_str();
+    app.add_option("--password", options.password, "Admin password the client must send (any when not given)")
+        ->type_name("P");
+    app.add_option("--snapshot", options.snapshot, "Write the last screen as a PNG image when a client leaves")
+        ->type_name("FILE.png");
+    app.add_option("--transcript", options.transcript, "Write one line per received packet")->type_name("FILE");
+    app.add_option("--port-file", options.port_file, "Write the port listened on, once listening")
+        ->type_name("FILE");
+    app.add_flag("--keep", options.keep, "Stay for the next client instead of exiting");
+
+    std::vector<const char*> argv;
+    argv.reserve(words.size());
+    for (const auto& word : words) argv.push_back(word.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = app.exit(e, out, err);
+        return OptionsExit{code == 0 ? 0 : 2, out.str(), err.str()};
+    }
+
+    const auto address = parse_listen_address(listen);
+    if (!address) {
+        return usage_error(app, "--listen: \"" + listen + "\" is not a loopback IPv4 address and port (127.x.y.z:PORT)");
+    }
+    options.listen = *address;
+    if (options.password && options.password->size() >= insim::ADMIN_SIZE) {
+        return usage_error(app, "--password: an InSim admin password has at most 15 characters");
+    }
+    return options;
+}
+
+}  // namespace insim_screen

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace insim_screen {
+
+struct ListenAddress {
+    std::array<std::uint8_t, 4> address{127, 0, 0, 1};
+    std::uint16_t port = 11000;
+    friend bool operator==(const ListenAddress&, const ListenAddress&) = default;
+};
+
+struct ScreenOptions {
+    ListenAddress listen;
+    std::optional<std::string> password;
+    std::optional<std::string> snapshot;
+    std::optional<std::string> transcript;
+    std::optional<std::string> port_file;
+    bool keep = false;
+};
+
+// Help, or a usage error: what to print where, and the exit status (0 or 2).
+struct OptionsExit {
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::string> words);
+
+// "A.B.C.D:PORT" with a loopback address (127.0.0.0/8): the screen serves this
+// machine only. Port 0 asks the system for a free one.
+std::optional<ListenAddress> parse_listen_address(std::string_view text);
+
+}  // namespace insim_screen

@@ -1,0 +1,256 @@
+#include "server.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/read.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+#include <asio/write.hpp>
+
+#include "host_packets.hpp"
+
+namespace insim_screen {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto use_tuple = asio::experimental::as_tuple(asio::use_awaitable);
+constexpr std::size_t READ_BUFFER_SIZE = 64 * 1024;
+constexpr std::chrono::milliseconds ACCEPT_BACKOFF{100};
+
+// Wakes one coroutine of the same thread: a timer that never expires and is
+// cancelled to wake the waiter. A notify before the wait is not lost.
+class Signal {
+public:
+    explicit Signal(const asio::any_io_executor& executor) : timer_(executor) {}
+
+    void notify()
+    {
+        raised_ = true;
+        timer_.cancel();
+    }
+
+    // Returns on a notify, or when the wait is cancelled from outside.
+    asio::awaitable<void> wait()
+    {
+        if (!raised_) {
+            timer_.expires_at(Clock::time_point::max());
+            co_await timer_.async_wait(use_tuple);
+        }
+        raised_ = false;
+    }
+
+private:
+    asio::steady_timer timer_;
+    bool raised_ = false;
+};
+
+std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint)
+{
+    return endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+}
+
+}  // namespace
+
+// One client's connection while it is served. Every loop ends once `done` is
+// set, which the reader and the idle watch do when they finish.
+struct Server::Link : SessionObserver {
+    Link(asio::ip::tcp::socket& client, ServerEvents& server_events, const SessionConfig& config)
+        : socket(client), events(server_events), outgoing(client.get_executor()), dirty(client.get_executor()),
+          session(config, *this)
+    {
+    }
+
+    void accepted(const InitPacket& init) override { events.accepted(init); }
+    void packet(SessionTime at, const DecodedPacket& decoded) override { events.packet(at, decoded); }
+    // Messages and warnings show under the picture, so they redraw it too.
+    void message(std::string_view text) override
+    {
+        events.message(text);
+        dirty.notify();
+    }
+    void warning(std::string_view text) override
+    {
+        events.warning(text);
+        dirty.notify();
+    }
+    void screen_changed() override { dirty.notify(); }
+
+    asio::ip::tcp::socket& socket;
+    ServerEvents& events;
+    Signal outgoing;
+    Signal dirty;
+    Session session;
+    Clock::time_point opened = Clock::now();
+    Clock::time_point last_read = opened;
+    bool done = false;
+    bool write_failed = false;
+};
+
+Server::Server(asio::io_context& context, ServerConfig config, ServerEvents& events)
+    : context_(context), config_(std::move(config)), events_(events), acceptor_(context)
+{
+}
+
+Status Server::listen()
+{
+    std::error_code ec;
+    acceptor_.open(config_.endpoint.protocol(), ec);
+    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(config_.endpoint, ec);
+    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) return Failure{"cannot listen on " + endpoint_text(config_.endpoint) + ": " + ec.message()};
+    return {};
+}
+
+std::uint16_t Server::port() const
+{
+    std::error_code ec;
+    const auto endpoint = acceptor_.local_endpoint(ec);
+    return ec ? std::uint16_t{0} : endpoint.port();
+}
+
+void Server::stop()
+{
+    stopped_ = true;
+    std::error_code ignored;
+    acceptor_.close(ignored);
+    if (client_ != nullptr) client_->close(ignored);
+}
+
+asio::awaitable<SessionEnd> Server::serve()
+{
+    SessionEnd last = SessionEnd::stopped;
+    asio::steady_timer backoff(context_);
+    while (!stopped_) {
+        auto [ec, socket] = co_await acceptor_.async_accept(use_tuple);
+        if (stopped_) break;
+        if (ec) {
+            // Out of descriptors, for example: try again, but not in a tight loop.
+            events_.warning("accepting a client failed: " + ec.message());
+            backoff.expires_after(ACCEPT_BACKOFF);
+            co_await backoff.async_wait(use_tuple);
+            continue;
+        }
+        last = co_await run_client(std::move(socket));
+        if (!config_.keep) break;
+    }
+    co_return last;
+}
+
+asio::awaitable<SessionEnd> Server::run_client(asio::ip::tcp::socket socket)
+{
+    using namespace asio::experimental::awaitable_operators;
+    std::error_code ignored;
+    const auto peer = socket.remote_endpoint(ignored);
+    Link link(socket, events_, config_.session);
+    client_ = &socket;
+    events_.connected(peer);
+
+    co_await (read_loop(link) || idle_watch(link) || write_loop(link) || keepalive_loop(link) || paint_loop(link));
+
+    client_ = nullptr;
+    socket.close(ignored);
+    events_.redraw(link.session);
+    events_.disconnected(link.session, Clock::now() - link.opened);
+    co_return link.session.end();
+}
+
+asio::awaitable<void> Server::read_loop(Link& link)
+{
+    std::vector<std::uint8_t> buffer(READ_BUFFER_SIZE);
+    while (!link.done) {
+        auto [ec, n] = co_await link.socket.async_read_some(asio::buffer(buffer), use_tuple);
+        if (n > 0) {
+            const auto now = Clock::now();
+            link.last_read = now;
+            const bool open = link.session.feed(std::span<const std::uint8_t>(buffer.data(), n), now - link.opened);
+            if (!link.session.outbox().empty()) link.outgoing.notify();
+            if (!open) break;
+        }
+        if (ec) {
+            // A write-only client that leaves our replies unread ends with a reset.
+            if (ec == asio::error::eof || ec == asio::error::connection_reset) {
+                link.session.end_of_stream();
+            } else if (stopped_) {
+                link.session.close(SessionEnd::stopped);
+            } else {
+                link.session.close(SessionEnd::disconnected, "reading from the client failed: " + ec.message());
+            }
+            break;
+        }
+    }
+    link.done = true;
+}
+
+asio::awaitable<void> Server::idle_watch(Link& link)
+{
+    asio::steady_timer timer(link.socket.get_executor());
+    while (!link.done) {
+        timer.expires_at(link.last_read + config_.idle_timeout);
+        co_await timer.async_wait(use_tuple);
+        if (link.done) co_return;
+        if (Clock::now() - link.last_read >= config_.idle_timeout) {
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(config_.idle_timeout).count();
+            link.session.close(SessionEnd::idle,
+                               "no packet for " + std::to_string(seconds) + " s: closing the connection");
+            break;
+        }
+    }
+    link.done = true;
+}
+
+asio::awaitable<void> Server::write_loop(Link& link)
+{
+    std::vector<std::uint8_t> sending;
+    while (!link.done) {
+        auto& outbox = link.session.outbox();
+        if (outbox.empty()) {
+            co_await link.outgoing.wait();
+            continue;
+        }
+        if (link.write_failed) {
+            // The client no longer takes data; what it sends is still read.
+            outbox.clear();
+            continue;
+        }
+        sending.swap(outbox);
+        auto [ec, n] = co_await asio::async_write(link.socket, asio::buffer(sending), use_tuple);
+        sending.clear();
+        if (ec) link.write_failed = true;
+    }
+}
+
+asio::awaitable<void> Server::keepalive_loop(Link& link)
+{
+    if (config_.keepalive_interval <= std::chrono::milliseconds::zero()) co_return;
+    asio::steady_timer timer(link.socket.get_executor());
+    while (!link.done) {
+        timer.expires_after(config_.keepalive_interval);
+        co_await timer.async_wait(use_tuple);
+        if (link.done) co_return;
+        if (!link.session.init()) continue;
+        const auto keepalive = make_keepalive_packet();
+        auto& outbox = link.session.outbox();
+        outbox.insert(outbox.end(), keepalive.begin(), keepalive.end());
+        link.outgoing.notify();
+    }
+}
+
+asio::awaitable<void> Server::paint_loop(Link& link)
+{
+    asio::steady_timer pause(link.socket.get_executor());
+    while (!link.done) {
+        co_await link.dirty.wait();
+        if (link.done) co_return;
+        events_.redraw(link.session);
+        pause.expires_after(config_.redraw_interval);
+        co_await pause.async_wait(use_tuple);
+    }
+}
+
+}  // namespace insim_screen

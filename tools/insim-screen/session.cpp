@@ -1,0 +1,155 @@
+#include "session.hpp"
+
+#include <utility>
+#include <variant>
+
+#include "host_packets.hpp"
+#include "packet_splitter.hpp"
+
+namespace insim_screen {
+
+bool ended_normally(SessionEnd end) noexcept
+{
+    return end == SessionEnd::disconnected || end == SessionEnd::closed_by_client;
+}
+
+std::string_view describe(SessionEnd end) noexcept
+{
+    switch (end) {
+        case SessionEnd::open: return "open";
+        case SessionEnd::disconnected: return "client disconnected";
+        case SessionEnd::closed_by_client: return "client closed with TINY_CLOSE";
+        case SessionEnd::wrong_password: return "wrong admin password";
+        case SessionEnd::refused_init: return "init packet refused";
+        case SessionEnd::framing_lost: return "packet framing lost";
+        case SessionEnd::idle: return "client silent for too long";
+        case SessionEnd::stopped: return "stopped";
+    }
+    return "?";
+}
+
+Session::Session(SessionConfig config, SessionObserver& observer) : config_(std::move(config)), observer_(observer) {}
+
+bool Session::feed(std::span<const std::uint8_t> bytes, SessionTime at)
+{
+    if (!is_open()) return false;
+    statistics_.bytes += bytes.size();
+    const bool framed = split_packets(bytes, carry_, [&](std::span<const std::uint8_t> packet) {
+        // Packets after a refusal in the same read are not taken.
+        if (is_open()) take(packet, at);
+    });
+    if (!framed && is_open()) {
+        warn("packet with size 0: the stream's framing is lost, closing the connection");
+        end_ = SessionEnd::framing_lost;
+    }
+    return is_open();
+}
+
+void Session::end_of_stream()
+{
+    if (!is_open()) return;
+    if (!carry_.empty()) {
+        const std::string type = carry_.size() > 1 ? packet_type_name(carry_[1]) : "a packet";
+        warn("connection closed inside " + type + ": " + std::to_string(carry_.size()) + " of " +
+             std::to_string(carry_.front() * SIZE_UNIT) + " bytes");
+        carry_.clear();
+    }
+    end_ = SessionEnd::disconnected;
+}
+
+void Session::close(SessionEnd why, const std::string& warning)
+{
+    if (!is_open()) return;
+    if (!warning.empty()) warn(warning);
+    end_ = why;
+}
+
+void Session::take(std::span<const std::uint8_t> packet, SessionTime at)
+{
+    statistics_.count_packet(packet[1], packet.size());
+    DecodedPacket decoded = decode_packet(packet);
+    observer_.packet(at, decoded);
+
+    if (!init_) {
+        if (const auto* init = std::get_if<InitPacket>(&decoded)) {
+            take_init(*init);
+        } else {
+            const auto* bad = std::get_if<MalformedPacket>(&decoded);
+            warn(bad && packet[1] == insim::ISP_ISI ? bad->problem + ": closing the connection"
+                                                    : "first packet is " + packet_type_name(packet[1]) +
+                                                          ", not IS_ISI: closing the connection");
+            end_ = SessionEnd::refused_init;
+        }
+        return;
+    }
+
+    if (auto* button = std::get_if<ButtonPacket>(&decoded)) {
+        take_button(*button, at);
+    } else if (const auto* message = std::get_if<MessagePacket>(&decoded)) {
+        observer_.message(message->Msg);
+    } else if (const auto* tiny = std::get_if<TinyPacket>(&decoded)) {
+        take_tiny(*tiny);
+    } else if (std::holds_alternative<InitPacket>(decoded)) {
+        warn("IS_ISI on an open connection ignored");
+    } else {
+        warn(std::get<MalformedPacket>(decoded).problem + " ignored");
+    }
+}
+
+void Session::take_init(const InitPacket& init)
+{
+    if (init.InSimVer != insim::INSIM_VERSION) {
+        warn("InSim version " + std::to_string(init.InSimVer) + " is not served (only " +
+             std::to_string(insim::INSIM_VERSION) + "): closing the connection");
+        end_ = SessionEnd::refused_init;
+        return;
+    }
+    if (config_.admin && init.Admin != *config_.admin) {
+        warn("wrong admin password from \"" + init.IName + "\": closing the connection");
+        end_ = SessionEnd::wrong_password;
+        return;
+    }
+    init_ = init;
+    if (init.ReqI != 0) {
+        const auto version = make_version_packet(init.ReqI);
+        outbox_.insert(outbox_.end(), version.begin(), version.end());
+    }
+    observer_.accepted(init);
+}
+
+void Session::take_button(ButtonPacket& button, SessionTime at)
+{
+    if (button.ClickID >= MAX_BUTTONS) {
+        warn("IS_BTN with ClickID " + std::to_string(button.ClickID) + " (over 239) ignored");
+        return;
+    }
+    // The player sends a frame's changed rows top to bottom in one block, so a
+    // ClickID that does not rise, or a pause, starts the next frame.
+    if (!last_button_at_ || button.ClickID <= last_click_id_ || at - *last_button_at_ > config_.frame_gap) {
+        ++statistics_.frames;
+    }
+    last_button_at_ = at;
+    last_click_id_ = button.ClickID;
+
+    Button shown{button.L, button.T, button.W, button.H, button.BStyle, std::move(button.Text)};
+    screen_.set(button.ClickID, std::move(shown));
+    observer_.screen_changed();
+}
+
+void Session::take_tiny(const TinyPacket& tiny)
+{
+    if (tiny.SubT == insim::TINY_NONE) return;  // keep-alive
+    if (tiny.SubT == TINY_CLOSE) {
+        end_ = SessionEnd::closed_by_client;
+        return;
+    }
+    warn("IS_TINY with SubT " + std::to_string(tiny.SubT) + " ignored");
+}
+
+void Session::warn(const std::string& text)
+{
+    ++statistics_.warnings;
+    observer_.warning(text);
+}
+
+}  // namespace insim_screen

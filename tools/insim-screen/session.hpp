@@ -1,0 +1,86 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "insim/packets.hpp"
+#include "packet_decoder.hpp"
+#include "screen.hpp"
+#include "statistics.hpp"
+
+namespace insim_screen {
+
+using SessionTime = std::chrono::steady_clock::duration;  // since the connection opened
+
+struct SessionConfig {
+    // The Admin field the IS_ISI must carry; any is taken when absent.
+    std::optional<std::array<std::uint8_t, insim::ADMIN_SIZE>> admin;
+    // Buttons that arrive further apart than this belong to different frames.
+    std::chrono::milliseconds frame_gap{5};
+};
+
+enum class SessionEnd { open, disconnected, closed_by_client, wrong_password, refused_init, framing_lost, idle, stopped };
+
+// A normal end: the client went away or asked to close.
+bool ended_normally(SessionEnd end) noexcept;
+std::string_view describe(SessionEnd end) noexcept;
+
+class SessionObserver {
+public:
+    virtual ~SessionObserver() = default;
+    virtual void accepted(const InitPacket&) {}
+    virtual void packet(SessionTime, const DecodedPacket&) {}
+    virtual void message(std::string_view) {}
+    virtual void warning(std::string_view) {}
+    virtual void screen_changed() {}
+};
+
+// One client's connection as LFS sees it, over bytes only: checks the IS_ISI,
+// keeps the buttons, passes messages on, counts everything, and says when the
+// connection is to be closed. Sockets and clocks stay with the caller.
+class Session {
+public:
+    Session(SessionConfig config, SessionObserver& observer);
+
+    // The next bytes of the stream; false once the connection is to be closed.
+    bool feed(std::span<const std::uint8_t> bytes, SessionTime at);
+    // The client closed its end.
+    void end_of_stream();
+    // The host closes it, for the given reason and with a warning when one is
+    // given; a closed session stays as it is.
+    void close(SessionEnd why, const std::string& warning = {});
+
+    [[nodiscard]] bool is_open() const noexcept { return end_ == SessionEnd::open; }
+    [[nodiscard]] SessionEnd end() const noexcept { return end_; }
+    [[nodiscard]] const std::optional<InitPacket>& init() const noexcept { return init_; }
+    [[nodiscard]] const ButtonScreen& screen() const noexcept { return screen_; }
+    [[nodiscard]] const Statistics& statistics() const noexcept { return statistics_; }
+    // Bytes to send to the client; the caller takes them out.
+    [[nodiscard]] std::vector<std::uint8_t>& outbox() noexcept { return outbox_; }
+
+private:
+    void take(std::span<const std::uint8_t> packet, SessionTime at);
+    void take_init(const InitPacket& init);
+    void take_button(ButtonPacket& button, SessionTime at);
+    void take_tiny(const TinyPacket& tiny);
+    void warn(const std::string& text);
+
+    SessionConfig config_;
+    SessionObserver& observer_;
+    SessionEnd end_ = SessionEnd::open;
+    std::optional<InitPacket> init_;
+    std::vector<std::uint8_t> carry_;
+    std::vector<std::uint8_t> outbox_;
+    ButtonScreen screen_;
+    Statistics statistics_;
+    std::optional<SessionTime> last_button_at_;
+    std::uint8_t last_click_id_ = 0;
+};
+
+}  // namespace insim_screen

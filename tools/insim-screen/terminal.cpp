@@ -1,0 +1,74 @@
+#include "terminal.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace insim_screen {
+
+namespace {
+
+void append_line(std::string_view text, std::string& out)
+{
+    out += "\x1b[0m";
+    out.append(text.substr(0, std::min(text.size(), PICTURE_COLUMNS)));
+    out += "\x1b[K\n";
+}
+
+char plain_glyph(Colour colour) noexcept
+{
+    switch (colour) {
+        case Colour::black: return '.';
+        case Colour::blue: return ':';
+        case Colour::red: return '-';
+        case Colour::violet: return '=';
+        case Colour::green: return '+';
+        case Colour::cyan: return '*';
+        case Colour::yellow: return '#';
+        case Colour::white: return '@';
+        case Colour::standard: return 'o';
+        case Colour::empty: break;
+    }
+    return ' ';
+}
+
+}  // namespace
+
+void ansi_screen(const Picture& picture, std::string_view header, std::span<const std::string> footer,
+                 std::string& out)
+{
+    out.assign("\x1b[H");
+    append_line(header, out);
+    char escape[32];
+    for (std::size_t r = 0; r < PICTURE_ROWS; ++r) {
+        bool first = true;
+        Colour current = Colour::empty;
+        for (const Cell& cell : picture.row(r)) {
+            if (first || cell.colour != current) {
+                const Rgb rgb = colour_rgb(cell.colour);
+                std::snprintf(escape, sizeof escape, "\x1b[48;2;%u;%u;%um", unsigned{rgb.r}, unsigned{rgb.g},
+                              unsigned{rgb.b});
+                out += escape;
+                current = cell.colour;
+                first = false;
+            }
+            out += ' ';
+        }
+        // No erase-line here: on an 80-column terminal it would take the last cell.
+        out += "\x1b[0m\n";
+    }
+    for (const auto& line : footer) append_line(line, out);
+    out += "\x1b[0m\x1b[J";
+}
+
+std::string plain_picture(const Picture& picture)
+{
+    std::string out;
+    out.reserve((PICTURE_COLUMNS + 1) * PICTURE_ROWS);
+    for (std::size_t r = 0; r < PICTURE_ROWS; ++r) {
+        for (const Cell& cell : picture.row(r)) out += plain_glyph(cell.colour);
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace insim_screen

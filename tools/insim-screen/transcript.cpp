@@ -1,0 +1,84 @@
+#include "transcript.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+namespace insim_screen {
+
+namespace {
+
+template <typename... Ts>
+struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <typename... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+}  // namespace
+
+std::string quote_text(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            constexpr const char* hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string transcript_line(SessionTime at, const DecodedPacket& packet)
+{
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f ", std::chrono::duration<double>(at).count());
+    return time + std::visit(Overloaded{
+                                 [](const InitPacket& p) {
+                                     return "IS_ISI - " + quote_text(p.IName) + " ReqI=" + std::to_string(p.ReqI) +
+                                            " Flags=" + std::to_string(p.Flags) +
+                                            " InSimVer=" + std::to_string(p.InSimVer);
+                                 },
+                                 [](const ButtonPacket& p) {
+                                     return "IS_BTN " + std::to_string(p.ClickID) + " " + quote_text(p.Text);
+                                 },
+                                 [](const MessagePacket& p) { return "IS_MST - " + quote_text(p.Msg); },
+                                 [](const TinyPacket& p) { return "IS_TINY - SubT=" + std::to_string(p.SubT); },
+                                 [](const MalformedPacket& p) {
+                                     return packet_type_name(p.Type) + " - malformed: " + p.problem;
+                                 },
+                             },
+                             packet);
+}
+
+Result<Transcript> Transcript::open(const std::string& path)
+{
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "w"));
+    if (!file) return Failure{"cannot write the transcript " + path + ": " + std::strerror(errno)};
+    return Transcript(std::move(file), path);
+}
+
+void Transcript::write_line(std::string_view line) noexcept
+{
+    std::fwrite(line.data(), 1, line.size(), file_.get());
+    std::fputc('\n', file_.get());
+}
+
+Status Transcript::finish() noexcept
+{
+    if (std::fflush(file_.get()) != 0 || std::ferror(file_.get())) {
+        return Failure{"writing the transcript " + path_ + " failed"};
+    }
+    return {};
+}
+
+}  // namespace insim_screen
