@@ -1,1 +1,219 @@
-// filled in by its issue
+#include "render.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define LUMAFLICK_RENDER_X86 1
+#include <immintrin.h>
+#endif
+
+namespace lumaflick {
+namespace {
+
+std::uint64_t sum_bytes(std::span<const std::uint8_t> pixels) noexcept
+{
+    std::uint64_t sum = 0;
+    std::size_t i = 0;
+#if defined(LUMAFLICK_RENDER_X86)
+    // SSE2 is part of x86-64; psadbw adds 16 bytes in two 64-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lanes = zero;
+    for (; i + 16 <= pixels.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels.data() + i));
+        lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, zero));
+    }
+    sum = static_cast<std::uint64_t>(_mm_cvtsi128_si64(lanes)) +
+          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lanes, lanes)));
+#endif
+    for (; i < pixels.size(); ++i) {
+        sum += pixels[i];
+    }
+    return sum;
+}
+
+std::size_t row_count(std::size_t pixels) noexcept { return (pixels + FRAME_WIDTH - 1) / FRAME_WIDTH; }
+
+// Any glyph strings: one table lookup and one copy per pixel, into a text sized
+// exactly beforehand so that huge glyph strings never over-reserve.
+void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
+                std::string& text)
+{
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned value = 0; value < classes.size(); ++value) {
+        classes[value] = static_cast<std::uint8_t>(glyph_class(static_cast<std::uint8_t>(value), thresholds));
+    }
+    std::array<std::size_t, 4> counts{};
+    for (const std::uint8_t pixel : pixels) {
+        ++counts[classes[pixel]];
+    }
+    std::size_t size = row_count(pixels.size());
+    for (std::size_t c = 0; c < glyphs.size(); ++c) {
+        size += counts[c] * glyphs[c].size();
+    }
+
+    const std::size_t start = text.size();
+    text.resize(start + size);
+    char* out = text.data() + start;
+    for (std::size_t row = 0; row < pixels.size(); row += FRAME_WIDTH) {
+        const std::size_t end = std::min(row + FRAME_WIDTH, pixels.size());
+        for (std::size_t i = row; i < end; ++i) {
+            const std::string& glyph = glyphs[classes[pixels[i]]];
+            std::memcpy(out, glyph.data(), glyph.size());
+            out += glyph.size();
+        }
+        *out++ = '\n';
+    }
+}
+
+#if defined(LUMAFLICK_RENDER_X86)
+
+// For glyph strings of one common length L (1 to 4), all four fit in one
+// 16-byte register at offsets 4 × class, so 16 pixels become 16 × L bytes with
+// two byte shuffles per 16 output bytes.
+template <std::size_t L>
+struct ShufflePatterns {
+    // Output byte j of the 16 pixels comes from pixel j / L, glyph byte j % L.
+    std::array<std::array<std::uint8_t, 16>, L> pixel{};
+    std::array<std::array<std::uint8_t, 16>, L> offset{};
+
+    constexpr ShufflePatterns()
+    {
+        for (std::size_t part = 0; part < L; ++part) {
+            for (std::size_t b = 0; b < 16; ++b) {
+                const std::size_t j = 16 * part + b;
+                pixel[part][b] = static_cast<std::uint8_t>(j / L);
+                offset[part][b] = static_cast<std::uint8_t>(j % L);
+            }
+        }
+    }
+};
+
+template <std::size_t L>
+inline constexpr ShufflePatterns<L> shuffle_patterns{};
+
+template <std::size_t L>
+__attribute__((target("ssse3"))) void render_uniform_ssse3(std::span<const std::uint8_t> pixels,
+                                                            const LumaThresholds& thresholds,
+                                                            const GlyphStrings& glyphs, char* out) noexcept
+{
+    alignas(16) std::array<std::uint8_t, 16> table{};
+    for (std::size_t c = 0; c < 4; ++c) {
+        std::memcpy(table.data() + 4 * c, glyphs[c].data(), L);
+    }
+    const __m128i glyph_bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(table.data()));
+    __m128i pixel_pattern[L];
+    __m128i offset_pattern[L];
+    for (std::size_t part = 0; part < L; ++part) {
+        pixel_pattern[part] =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle_patterns<L>.pixel[part].data()));
+        offset_pattern[part] =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle_patterns<L>.offset[part].data()));
+    }
+    const __m128i low = _mm_set1_epi8(static_cast<char>(thresholds.low));
+    const __m128i mid = _mm_set1_epi8(static_cast<char>(thresholds.mid));
+    const __m128i high = _mm_set1_epi8(static_cast<char>(thresholds.high));
+    const __m128i four = _mm_set1_epi8(4);
+
+    for (std::size_t row = 0; row < pixels.size(); row += FRAME_WIDTH) {
+        const std::size_t end = std::min(row + FRAME_WIDTH, pixels.size());
+        std::size_t i = row;
+        for (; i + 16 <= end; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels.data() + i));
+            // v >= t exactly when max(v, t) == v (unsigned); each true step adds 4.
+            const __m128i at_low = _mm_cmpeq_epi8(_mm_max_epu8(v, low), v);
+            const __m128i at_mid = _mm_cmpeq_epi8(_mm_max_epu8(v, mid), v);
+            const __m128i at_high = _mm_cmpeq_epi8(_mm_max_epu8(v, high), v);
+            const __m128i base = _mm_add_epi8(_mm_add_epi8(_mm_and_si128(at_low, four), _mm_and_si128(at_mid, four)),
+                                              _mm_and_si128(at_high, four));
+            for (std::size_t part = 0; part < L; ++part) {
+                const __m128i index = _mm_add_epi8(_mm_shuffle_epi8(base, pixel_pattern[part]), offset_pattern[part]);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(glyph_bytes, index));
+                out += 16;
+            }
+        }
+        for (; i < end; ++i) {
+            std::memcpy(out, table.data() + 4 * glyph_class(pixels[i], thresholds), L);
+            out += L;
+        }
+        *out++ = '\n';
+    }
+}
+
+bool has_ssse3() noexcept
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return supported;
+}
+
+// False when the glyph strings do not suit the shuffle path.
+bool render_uniform(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
+                    std::string& text)
+{
+    const std::size_t length = glyphs[0].size();
+    const bool uniform = std::all_of(glyphs.begin(), glyphs.end(),
+                                     [length](const std::string& glyph) { return glyph.size() == length; });
+    if (!uniform || length == 0 || length > 4 || !has_ssse3()) {
+        return false;
+    }
+    const std::size_t start = text.size();
+    text.resize(start + pixels.size() * length + row_count(pixels.size()));
+    char* out = text.data() + start;
+    switch (length) {
+    case 1: render_uniform_ssse3<1>(pixels, thresholds, glyphs, out); break;
+    case 2: render_uniform_ssse3<2>(pixels, thresholds, glyphs, out); break;
+    case 3: render_uniform_ssse3<3>(pixels, thresholds, glyphs, out); break;
+    default: render_uniform_ssse3<4>(pixels, thresholds, glyphs, out); break;
+    }
+    return true;
+}
+
+#else
+
+bool render_uniform(std::span<const std::uint8_t>, const LumaThresholds&, const GlyphStrings&, std::string&)
+{
+    return false;
+}
+
+#endif
+
+}  // namespace
+
+LumaThresholds compute_thresholds(std::span<const std::uint8_t> pixels) noexcept
+{
+    const std::uint64_t mean = pixels.empty() ? 0 : sum_bytes(pixels) / pixels.size();
+    const unsigned mid = mean >= 16 ? static_cast<unsigned>(mean) : 64U;
+    return LumaThresholds{
+        .low = static_cast<std::uint8_t>(mid / 2),
+        .mid = static_cast<std::uint8_t>(mid),
+        .high = static_cast<std::uint8_t>(mid + (255 - mid) / 2),
+    };
+}
+
+unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexcept
+{
+    // low <= mid <= high always holds, so counting the thresholds reached gives the class.
+    return unsigned{value >= thresholds.low} + unsigned{value >= thresholds.mid} + unsigned{value >= thresholds.high};
+}
+
+void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text)
+{
+    const LumaThresholds thresholds = compute_thresholds(pixels);
+    if (!render_uniform(pixels, thresholds, glyphs, text)) {
+        render_any(pixels, thresholds, glyphs, text);
+    }
+}
+
+std::size_t max_frame_text_size(const GlyphStrings& glyphs) noexcept
+{
+    std::size_t longest = 0;
+    for (const std::string& glyph : glyphs) {
+        longest = std::max(longest, glyph.size());
+    }
+    return FRAME_SIZE * longest + FRAME_HEIGHT;
+}
+
+}  // namespace lumaflick

@@ -20,7 +20,8 @@ struct LumaThresholds {
 // The four glyph strings, darkest class first.
 using GlyphStrings = std::array<std::string, 4>;
 
-// Thresholds from the mean of the bytes (a mean below 16 uses 64).
+// Thresholds from the mean of the bytes (a mean below 16 uses 64; no bytes
+// count as black).
 LumaThresholds compute_thresholds(std::span<const std::uint8_t> pixels) noexcept;
 
 // 0 to 3; a value equal to a threshold belongs to the upper class.
@@ -28,5 +29,9 @@ unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexc
 
 // Appends one line per run of FRAME_WIDTH pixels, each followed by a line feed.
 void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text);
+
+// The longest text one frame can give with these glyph strings. A text whose
+// capacity is at least this never grows while frames are rendered into it.
+std::size_t max_frame_text_size(const GlyphStrings& glyphs) noexcept;
 
 }  // namespace lumaflick
