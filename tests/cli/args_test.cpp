@@ -1,0 +1,359 @@
+#include "args.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace lumaflick {
+namespace {
+
+const std::string USAGE_TAIL =
+    "\n\nUsage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n\nFor more information, try '--help'.\n";
+
+std::vector<std::string> command(std::vector<std::string> head, const std::vector<std::string>& tail)
+{
+    head.insert(head.begin(), "/opt/lf/lumaflick");
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+Args defaults()
+{
+    Args args;
+    args.insim_address = {{127, 0, 0, 1}, 11000};
+    args.password = "pw";
+    args.rate = 30;
+    args.ffmpeg_path = "ffmpeg";
+    args.video_path = "clip.mp4";
+    args.subpixels = {"^0_", "^3_", "^6_", "^7_"};
+    return args;
+}
+
+Args expect_args(const std::vector<std::string>& words)
+{
+    SCOPED_TRACE(testing::PrintToString(words));
+    auto parsed = parse_args(words);
+    if (auto* exit = std::get_if<ParseExit>(&parsed)) {
+        ADD_FAILURE() << "status " << exit->status << ": " << exit->err << exit->out;
+        return {};
+    }
+    return std::get<Args>(std::move(parsed));
+}
+
+ParseExit expect_exit(const std::vector<std::string>& words)
+{
+    SCOPED_TRACE(testing::PrintToString(words));
+    auto parsed = parse_args(words);
+    if (!std::holds_alternative<ParseExit>(parsed)) {
+        ADD_FAILURE() << "parsed although it should not";
+        return {-1, {}, {}};
+    }
+    return std::get<ParseExit>(std::move(parsed));
+}
+
+TEST(ParseArgs, PasswordAndVideoAloneGiveTheDefaults)
+{
+    for (const auto& words : {command({"-p", "pw", "-v", "clip.mp4"}, {}), command({"-v", "clip.mp4", "-p", "pw"}, {})}) {
+        const Args args = expect_args(words);
+        EXPECT_EQ(args, defaults());
+        EXPECT_FALSE(args.ffplay_path);
+        EXPECT_FALSE(args.s);
+        EXPECT_FALSE(args.t);
+        EXPECT_FALSE(args.delay);
+    }
+}
+
+TEST(ParseArgs, AcceptedForms)
+{
+    const auto rate = [](std::uint64_t r) { return [r](Args& a) { a.rate = r; }; };
+    const auto address = [](Args& a) { a.insim_address = {{192, 168, 1, 5}, 29999}; };
+    const auto subpixels = [](std::vector<std::string> s) { return [s](Args& a) { a.subpixels = s; }; };
+    const struct {
+        std::vector<std::string> words;  // after "-p pw -v clip.mp4"
+        std::function<void(Args&)> change;
+    } cases[] = {
+        {{"-r", "25"}, rate(25)},
+        {{"-r25"}, rate(25)},
+        {{"-r=25"}, rate(25)},
+        {{"--rate", "25"}, rate(25)},
+        {{"--rate=25"}, rate(25)},
+        {{"-r", "010"}, rate(10)},
+        {{"-r", "+7"}, rate(7)},
+        {{"--rate=18446744073709551615"}, rate(std::numeric_limits<std::uint64_t>::max())},
+        {{"-a", "192.168.1.5:29999"}, address},
+        {{"-a192.168.1.5:29999"}, address},
+        {{"-a=192.168.1.5:29999"}, address},
+        {{"--insim-address", "192.168.1.5:29999"}, address},
+        {{"--insim-address=192.168.1.5:29999"}, address},
+        {{"-a", "192.168.1.5:0029999"}, address},
+        {{"-f", "/usr/bin/ffmpeg"}, [](Args& a) { a.ffmpeg_path = "/usr/bin/ffmpeg"; }},
+        {{"--ffmpeg=C:\\ff mpeg.exe"}, [](Args& a) { a.ffmpeg_path = "C:\\ff mpeg.exe"; }},
+        {{"--ffplay", "ffplay"}, [](Args& a) { a.ffplay_path = "ffplay"; }},
+        {{"--ffplay="}, [](Args& a) { a.ffplay_path = ""; }},
+        {{"-s", "00:01:30"}, [](Args& a) { a.s = "00:01:30"; }},
+        {{"-t10"}, [](Args& a) { a.t = "10"; }},
+        {{"--delay", "1500"}, [](Args& a) { a.delay = 1500; }},
+        {{"--delay=0"}, [](Args& a) { a.delay = 0; }},
+        {{"--subpixels", "a", "b", "c", "d"}, subpixels({"a", "b", "c", "d"})},
+        {{"--subpixels=a", "b", "c", "d"}, subpixels({"a", "b", "c", "d"})},
+        {{"--subpixels", "a", "b", "c", "d", "--subpixels", "e", "f", "g", "h"},
+         subpixels({"a", "b", "c", "d", "e", "f", "g", "h"})},
+        // Words that CLI11 would otherwise split at commas or read as an option.
+        {{"--subpixels", "-", "[x,y]", "{}", ""}, subpixels({"-", "[x,y]", "{}", ""})},
+        {{"--subpixels", "^0\xe2\x96\x88", "^3_", "^6_", "^7_"}, subpixels({"^0\xe2\x96\x88", "^3_", "^6_", "^7_"})},
+    };
+    for (const auto& c : cases) {
+        Args expected = defaults();
+        c.change(expected);
+        EXPECT_EQ(expect_args(command({"-p", "pw", "-v", "clip.mp4"}, c.words)), expected);
+    }
+}
+
+TEST(ParseArgs, TextValueForms)
+{
+    const struct {
+        std::vector<std::string> words;
+        std::string password;
+    } cases[] = {
+        {{"-p", "secret"}, "secret"},
+        {{"-psecret"}, "secret"},
+        {{"-p=secret"}, "secret"},
+        {{"-p==x"}, "=x"},
+        {{"--password=a=b"}, "a=b"},
+        {{"-p-x"}, "-x"},  // attached, so a "-" is part of the value
+        {{"--password=-x"}, "-x"},
+        {{"-p", "-"}, "-"},  // a lone "-" is a plain word
+        {{"-p", ""}, ""},
+        {{"-p="}, ""},
+        {{"--password="}, ""},
+        {{"-p", "p\xc3\xa4ss w\xc3\xb6rd"}, "p\xc3\xa4ss w\xc3\xb6rd"},
+    };
+    for (const auto& c : cases) {
+        // The value must not swallow the word after it.
+        Args expected = defaults();
+        expected.password = c.password;
+        EXPECT_EQ(expect_args(command(c.words, {"-v", "clip.mp4"})), expected);
+    }
+}
+
+TEST(ParseArgs, UsageErrors)
+{
+    const struct {
+        std::vector<std::string> words;  // after "-p pw -v clip.mp4"
+        std::string error;
+    } cases[] = {
+        // Numbers
+        {{"-r", "0x10"}, "invalid value '0x10' for '--rate <RATE>': invalid digit found in string"},
+        {{"--rate=-5"}, "invalid value '-5' for '--rate <RATE>': invalid digit found in string"},
+        {{"-r", "2.5"}, "invalid value '2.5' for '--rate <RATE>': invalid digit found in string"},
+        {{"-r", " 5"}, "invalid value ' 5' for '--rate <RATE>': invalid digit found in string"},
+        {{"-r", ""}, "invalid value '' for '--rate <RATE>': cannot parse integer from empty string"},
+        {{"--rate="}, "invalid value '' for '--rate <RATE>': cannot parse integer from empty string"},
+        {{"-r", "18446744073709551616"},
+         "invalid value '18446744073709551616' for '--rate <RATE>': number too large to fit in target type"},
+        {{"--delay", "0x5"}, "invalid value '0x5' for '--delay <microseconds>': invalid digit found in string"},
+        {{"--delay", "+"}, "invalid value '+' for '--delay <microseconds>': invalid digit found in string"},
+        // A rate of 0 would divide by zero in the frame pacing.
+        {{"-r", "0"}, "invalid value '0' for '--rate <RATE>': the rate must be at least 1"},
+        {{"-r=+000"}, "invalid value '+000' for '--rate <RATE>': the rate must be at least 1"},
+        // Addresses
+        {{"-a", "localhost:29999"},
+         "invalid value 'localhost:29999' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
+        {{"-a", "192.168.1.5"},
+         "invalid value '192.168.1.5' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
+        {{"-a", "192.168.1.5:70000"},
+         "invalid value '192.168.1.5:70000' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
+        {{"--insim-address=010.0.0.1:80"},
+         "invalid value '010.0.0.1:80' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
+        // A separate word starting with "-" is never a value.
+        {{"-r", "-5"}, "a value is required for '--rate <RATE>' but none was supplied"},
+        {{"-s", "-1"}, "a value is required for '-s <S>' but none was supplied"},
+        {{"--ffplay", "--delay", "5"}, "a value is required for '--ffplay <FFPLAY_PATH>' but none was supplied"},
+        {{"--delay"}, "a value is required for '--delay <microseconds>' but none was supplied"},
+        {{"-t"}, "a value is required for '-t <T>' but none was supplied"},
+        // --subpixels counts
+        {{"--subpixels", "a", "b", "c"},
+         "4 values required by '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>'; only 3 were "
+         "provided"},
+        {{"--subpixels=a"},
+         "4 values required by '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>'; only 1 was "
+         "provided"},
+        {{"--subpixels", "a", "b", "-c", "d"},
+         "4 values required by '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>'; only 2 were "
+         "provided"},
+        {{"--subpixels"},
+         "a value is required for '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>' but none was "
+         "supplied"},
+        {{"--subpixels", "a", "b", "c", "d", "e"}, "unexpected argument 'e' found"},
+        // Repetitions
+        {{"-r", "25", "-r", "30"}, "the argument '--rate <RATE>' cannot be used multiple times"},
+        {{"-r", "25", "--rate=25"}, "the argument '--rate <RATE>' cannot be used multiple times"},
+        {{"-p", "again"}, "the argument '--password <PASSWORD>' cannot be used multiple times"},
+        {{"-a", "1.2.3.4:5", "-a", "1.2.3.4:5"},
+         "the argument '--insim-address <INSIM_ADDRESS>' cannot be used multiple times"},
+        {{"-s", "1", "-s", "2"}, "the argument '-s <S>' cannot be used multiple times"},
+        {{"--ffplay", "a", "--ffplay", "b"}, "the argument '--ffplay <FFPLAY_PATH>' cannot be used multiple times"},
+        {{"--delay", "1", "--delay", "1"}, "the argument '--delay <microseconds>' cannot be used multiple times"},
+        // Unknown words
+        {{"-i", "1.2.3.4:5"}, "unexpected argument '-i' found"},
+        {{"--insim", "1.2.3.4:5"}, "unexpected argument '--insim' found"},
+        {{"--Rate", "5"}, "unexpected argument '--Rate' found"},
+        {{"-S", "5"}, "unexpected argument '-S' found"},
+        {{"--s", "5"}, "unexpected argument '--s' found"},
+        {{"--subpixel", "a", "b", "c", "d"}, "unexpected argument '--subpixel' found"},
+        {{"stray"}, "unexpected argument 'stray' found"},
+        {{"--"}, "unexpected argument '--' found"},
+        {{"---x"}, "unexpected argument '---x' found"},
+        {{"-5"}, "unexpected argument '-5' found"},
+        {{"--help=yes"}, "unexpected value 'yes' for '--help' found"},
+        // Text that is not UTF-8, shown with replacement characters.
+        {{"--ffplay", "\xff"}, "invalid value '\xef\xbf\xbd' for '--ffplay <FFPLAY_PATH>': invalid UTF-8"},
+        {{"-s", "\xed\xa0\x80"},
+         "invalid value '\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd' for '-s <S>': invalid UTF-8"},
+        {{"--subpixels", "a", "b", "\xc0\xaf", "d"},
+         "invalid value '\xef\xbf\xbd\xef\xbf\xbd' for '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> "
+         "<CHARACTER/S>': invalid UTF-8"},
+        {{"--\xff"}, "unexpected argument '--\xef\xbf\xbd' found"},
+    };
+    for (const auto& c : cases) {
+        const ParseExit exit = expect_exit(command({"-p", "pw", "-v", "clip.mp4"}, c.words));
+        EXPECT_EQ(exit.status, 2);
+        EXPECT_EQ(exit.out, "");
+        EXPECT_EQ(exit.err, "error: " + c.error + USAGE_TAIL);
+    }
+}
+
+TEST(ParseArgs, MissingRequiredOptionsAreNamedTogether)
+{
+    const struct {
+        std::vector<std::string> words;
+        std::string missing;
+    } cases[] = {
+        {{}, "\n  --password <PASSWORD>\n  --video <VIDEO_PATH>"},
+        {{"-r", "5", "-a", "1.2.3.4:5"}, "\n  --password <PASSWORD>\n  --video <VIDEO_PATH>"},
+        {{"-p", "pw"}, "\n  --video <VIDEO_PATH>"},
+        {{"--video=v"}, "\n  --password <PASSWORD>"},
+    };
+    for (const auto& c : cases) {
+        const ParseExit exit = expect_exit(command(c.words, {}));
+        EXPECT_EQ(exit.status, 2);
+        EXPECT_EQ(exit.err, "error: the following required arguments were not provided:" + c.missing + USAGE_TAIL);
+    }
+}
+
+TEST(ParseArgs, InvalidUtf8PasswordAndVideoAreRefused)
+{
+    for (const auto& words : {command({"-p", "p\xe9", "-v", "v"}, {}), command({"-p", "pw", "-v", "v\xe9"}, {})}) {
+        const ParseExit exit = expect_exit(words);
+        EXPECT_EQ(exit.status, 2);
+        EXPECT_NE(exit.err.find("': invalid UTF-8\n"), std::string::npos) << exit.err;
+    }
+}
+
+TEST(ParseArgs, HelpAndVersionGoToStandardOutput)
+{
+    const struct {
+        std::vector<std::string> words;
+        std::string kind;
+    } cases[] = {
+        {{"-V"}, "version"},
+        {{"--version"}, "version"},
+        {{"-h"}, "short"},
+        {{"--help"}, "long"},
+        // They end the parse where they stand, before anything after them or any check.
+        {{"-p", "pw", "-V"}, "version"},
+        {{"-hV"}, "short"},
+        {{"-Vh"}, "version"},
+        {{"-r", "0", "-h"}, "short"},
+        {{"-h", "--bogus"}, "short"},
+        {{"-r", "1", "-r", "2", "--help", "-x"}, "long"},
+    };
+    for (const auto& c : cases) {
+        const ParseExit exit = expect_exit(command(c.words, {}));
+        EXPECT_EQ(exit.status, 0);
+        EXPECT_EQ(exit.err, "");
+        if (c.kind == "version") {
+            EXPECT_EQ(exit.out, "lumaflick 0.2.0\n");
+        } else {
+            EXPECT_TRUE(exit.out.starts_with("LFS InSim video player...\n\n")) << exit.out;
+            EXPECT_NE(exit.out.find("Usage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n"),
+                      std::string::npos);
+            const bool long_texts = exit.out.find("From lowest luminace to highest.") != std::string::npos;
+            EXPECT_EQ(long_texts, c.kind == "long") << exit.out;
+        }
+    }
+}
+
+// Each option's flags, in table order, and the texts that the help must carry.
+TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
+{
+    const std::vector<std::string> in_order = {
+        "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
+        "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
+        "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
+        "-h, --help", "-V, --version",
+    };
+    const std::vector<std::string> both = {
+        "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",
+    };
+    const std::vector<std::string> short_only = {
+        "Address to InSim protocol TCP IPv4 port", "Password to lfs instance", "Video playback rate",
+        "Path to ffmpeg", "Path to ffplay", "Path to video", "Skip forward video. FFmpeg time syntax",
+        "Duration of playback. FFmpeg time syntax", "Determines display outlook",
+        "Optional delay between program start and playback start",
+    };
+    const std::vector<std::string> long_only = {
+        "Requires ffmpeg to function properly, and optiononaly ffplay, both findable on official site, as of time of "
+        "writing: https://ffmpeg.org/",
+        "This value now works so quirky, you just have to test your case.",
+        "If given, there's a chance sound will play along.", "Later on supplied to ffmpeg.",
+        "The equivlaent of pre-input -ss ffmpeg param.", "The equivlaent of post-inputs -t ffmpeg param.",
+        "More specificly, how the grayscaled picture pixels will translate to button text.",
+        "From lowest luminace to highest.",
+        "Applicable if you're afraid that you won't ALT+TAB fast enought to see show right as it starts.",
+    };
+    for (const std::string flag : {"-h", "--help"}) {
+        SCOPED_TRACE(flag);
+        const std::string out = expect_exit(command({flag}, {})).out;
+        std::size_t at = 0;
+        for (const auto& entry : in_order) {
+            const std::size_t found = out.find("\n  " + entry, at);
+            ASSERT_NE(found, std::string::npos) << entry << " after position " << at << " in\n" << out;
+            at = found + 1;
+        }
+        for (const auto& text : both) EXPECT_NE(out.find(text), std::string::npos) << text;
+        for (const auto& text : short_only) EXPECT_NE(out.find(text), std::string::npos) << text;
+        for (const auto& text : long_only) EXPECT_EQ(out.find(text) != std::string::npos, flag == "--help") << text;
+    }
+}
+
+TEST(ParseArgs, ProgramNameIsTheLastPathComponent)
+{
+    const struct {
+        std::vector<std::string> words;
+        std::string usage;
+    } cases[] = {
+        {{"/usr/local/bin/lf", "-x"}, "Usage: lf [OPTIONS]"},
+        {{"lf2", "-x"}, "Usage: lf2 [OPTIONS]"},
+        {{"./bin/", "-x"}, "Usage: bin [OPTIONS]"},
+        {{"", "-x"}, "Usage: lumaflick [OPTIONS]"},
+        {{"/", "-x"}, "Usage: lumaflick [OPTIONS]"},
+        {{"a/..", "-x"}, "Usage: lumaflick [OPTIONS]"},
+        {{"/tmp/l\xff", "-x"}, "Usage: l\xef\xbf\xbd [OPTIONS]"},
+        {{}, "Usage: lumaflick [OPTIONS]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.words));
+        auto parsed = parse_args(c.words);
+        ASSERT_TRUE(std::holds_alternative<ParseExit>(parsed));
+        EXPECT_NE(std::get<ParseExit>(parsed).err.find("\n\n" + c.usage + " --password"), std::string::npos)
+            << std::get<ParseExit>(parsed).err;
+    }
+}
+
+}  // namespace
+}  // namespace lumaflick
