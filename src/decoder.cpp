@@ -1,1 +1,48 @@
-// filled in by its issue
+#include "decoder.hpp"
+
+#include "frame.hpp"
+
+namespace lumaflick {
+
+std::string make_filter_string(std::uint64_t rate)
+{
+    return "scale=" + std::to_string(FRAME_WIDTH) + ":" + std::to_string(FRAME_HEIGHT) +
+           ",fps=" + std::to_string(rate) + ",format=gray";
+}
+
+std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,
+                                          const std::optional<std::string>& t, const std::string& filter)
+{
+    std::vector<std::string> arguments{"-re"};
+    // Before the input, -ss seeks it; after the input, -t limits the output.
+    if (s) arguments.insert(arguments.end(), {"-ss", *s});
+    arguments.insert(arguments.end(), {"-i", video});
+    if (t) arguments.insert(arguments.end(), {"-t", *t});
+    arguments.insert(arguments.end(), {"-vf", filter, "-f", "rawvideo", "-"});
+    return arguments;
+}
+
+std::vector<std::string> ffplay_arguments(const std::string& video, const std::optional<std::string>& s,
+                                          const std::optional<std::string>& t)
+{
+    std::vector<std::string> arguments;
+    if (s) arguments.insert(arguments.end(), {"-ss", *s});
+    arguments.insert(arguments.end(), {"-i", video});
+    if (t) arguments.insert(arguments.end(), {"-t", *t});
+    arguments.insert(arguments.end(), {"-vn", "-showmode", "0"});
+    return arguments;
+}
+
+Result<StartedProcess> start_decoder(const std::string& ffmpeg, const std::vector<std::string>& arguments)
+{
+    return start_process(ffmpeg, arguments, {.in = Stdio::null, .out = Stdio::pipe, .err = Stdio::inherit});
+}
+
+Result<ChildProcess> start_sound(const std::string& ffplay, const std::vector<std::string>& arguments)
+{
+    auto started = start_process(ffplay, arguments, {.in = Stdio::null, .out = Stdio::null, .err = Stdio::null});
+    if (!started) return std::move(started).error();
+    return std::move(started->child);
+}
+
+}  // namespace lumaflick

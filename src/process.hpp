@@ -21,7 +21,8 @@ enum class Stdio {
 // The read end of a child's output pipe. Closed when destroyed.
 class PipeReader {
 public:
-    PipeReader() = default;
+    // Defined with the platform's Handle: a defaulted one here would need it complete.
+    PipeReader() noexcept;
     PipeReader(PipeReader&&) noexcept;
     PipeReader& operator=(PipeReader&&) noexcept;
     ~PipeReader();
@@ -42,7 +43,7 @@ private:
 // A started child. Destroying it closes our handle and leaves the child running.
 class ChildProcess {
 public:
-    ChildProcess() = default;
+    ChildProcess() noexcept;
     ChildProcess(ChildProcess&&) noexcept;
     ChildProcess& operator=(ChildProcess&&) noexcept;
     ~ChildProcess();

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decoder.hpp"
+#include "frame_source.hpp"
+#include "test_env.hpp"
+
+namespace lumaflick {
+namespace {
+
+// Makes a 3-second test clip with sound; false when ffmpeg is not installed.
+bool make_clip(const std::string& path)
+{
+    const std::vector<std::string> arguments{
+        "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+        "-f", "lavfi", "-i", "sine=frequency=440", "-t", "3", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+        "-c:a", "aac", "-shortest", "-y", path};
+    // Standard output is a pipe only so that its end tells us ffmpeg is done.
+    auto started = start_process("ffmpeg", arguments, {.out = Stdio::pipe, .err = Stdio::inherit});
+    if (!started) return false;
+    std::array<std::byte, 256> sink{};
+    for (;;) {
+        auto n = started->output.read(sink);
+        if (!n || *n == 0) break;
+    }
+    return true;
+}
+
+struct ClipCase {
+    std::optional<std::string> s;
+    std::optional<std::string> t;
+    std::uint64_t min_frames;
+    std::uint64_t max_frames;
+};
+
+TEST(RealFfmpeg, DeliversWholeFramesInRealTimeUntilTheEnd)
+{
+    const test::TempDir dir;
+    const std::string clip = (dir.path() / "test clip.mp4").string();
+    if (!make_clip(clip)) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(std::filesystem::exists(clip));
+
+    const ClipCase cases[] = {
+        {std::nullopt, std::nullopt, 85, 95},  // 3 s at 30 frames a second
+        {"1", "1", 27, 33},                    // seek 1 s, then 1 s of output
+    };
+    for (const auto& c : cases) {
+        auto decoder = start_decoder("ffmpeg", ffmpeg_arguments(clip, c.s, c.t, make_filter_string(30)));
+        ASSERT_TRUE(decoder) << decoder.error().debug();
+        FrameSource source(decoder->output, skip_threshold(30));
+        std::array<std::uint8_t, FRAME_SIZE> frame{};
+        bool varied = false;
+        // Bounded: ffmpeg ends on its own after the clip.
+        for (int reads = 0; reads < 1000; ++reads) {
+            auto next = source.next(frame);
+            ASSERT_TRUE(next) << next.error().debug();
+            if (!*next) break;
+            EXPECT_EQ(**next, FRAME_SIZE);
+            const auto [low, high] = std::minmax_element(frame.begin(), frame.end());
+            varied = varied || *high - *low > 100;
+        }
+        const auto& counters = source.counters();
+        const auto frames = counters.shown + counters.skipped;
+        EXPECT_GE(frames, c.min_frames);
+        EXPECT_LE(frames, c.max_frames);
+        EXPECT_GT(counters.shown, frames / 2) << statistics_line(counters);
+        EXPECT_EQ(counters.bytes, counters.shown * FRAME_SIZE);
+        EXPECT_TRUE(varied) << "the test pattern did not come through";
+        EXPECT_TRUE(decoder->child.terminate());
+    }
+}
+
+}  // namespace
+}  // namespace lumaflick
