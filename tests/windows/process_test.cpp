@@ -1,0 +1,194 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.hpp"
+#include "process_windows.hpp"
+#include "scripted_decoder_log.hpp"
+#include "test_env.hpp"
+#include "wine_paths.hpp"
+
+namespace lumaflick {
+namespace {
+
+using namespace std::chrono_literals;
+using Words = std::vector<std::string>;
+
+const std::string echo_path = test::windows_path(ARGUMENT_ECHO_PATH);
+const std::string decoder_path = test::windows_path(SCRIPTED_DECODER_PATH);
+
+// Everything the child writes until it closes its output; bounded by the
+// child, which always ends on its own.
+std::string read_all(PipeReader& output)
+{
+    std::string all;
+    std::byte buffer[4096];
+    for (;;) {
+        auto got = output.read(buffer);
+        if (!got) {
+            ADD_FAILURE() << got.error().debug();
+            return all;
+        }
+        if (*got == 0) return all;
+        all.append(reinterpret_cast<const char*>(buffer), *got);
+    }
+}
+
+Words split_records(const std::string& bytes)
+{
+    Words words;
+    std::size_t start = 0;
+    for (std::size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+        words.push_back(bytes.substr(start, end - start));
+    }
+    return words;
+}
+
+const std::vector<Words> awkward_lists = {
+    {},
+    {"", "two words", ""},
+    {"C:\\Videos\\my clip.mp4", "C:\\trailing dir\\", "C:\\two\\\\", "\\\\server\\share\\x"},
+    {"\"", "say \"hi\"", "\\\"", "a\\\\\"b", "end\\"},
+    {"\t", " lead", "trail ", "a\tb"},
+    {"\xc3\xa9t\xc3\xa9 vid\xc3\xa9o.mp4", "\xd0\xb2\xd0\xb8\xd0\xb4\xd0\xb5\xd0\xbe \xd0\xba\xd0\xbb\xd0\xb8\xd0\xbf",
+     "\xe6\x98\xa0\xe7\x94\xbb", "\xf0\x9f\x8e\xac"},
+    {"^0_", "%PATH%", "a&b|c<d>e^f", "!x!"},
+};
+
+// argument-echo splits with CommandLineToArgvW, as ffmpeg does: an oracle
+// that is not our own splitter.
+TEST(StartProcess, ArgumentsArriveUnchangedAndStdinIsTheNullDevice)
+{
+    for (const auto& arguments : awkward_lists) {
+        auto started = start_process(echo_path, arguments, {Stdio::null, Stdio::pipe, Stdio::null});
+        ASSERT_TRUE(started.has_value()) << started.error().debug();
+        Words expected = arguments;
+        expected.push_back("stdin:empty");
+        EXPECT_EQ(split_records(read_all(started->output)), expected);
+        EXPECT_TRUE(started->child.terminate().has_value());
+    }
+}
+
+// The C runtime's argv of the scripted decoder is in the ANSI code page, so
+// it is given only ASCII; argument-echo covers the rest.
+TEST(StartProcess, ScriptedDecoderRecordsTheArgumentList)
+{
+    test::TempDir dir;
+    const auto log = dir.path() / "decoder.log";
+    test::ScopedEnv log_env("SCRIPTED_DECODER_LOG", log.string());
+    test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN", dir.write("plan", "frames 3 2400 7\n").string());
+
+    const Words arguments{"-re", "-ss", "1:02.5", "-i", "C:\\My Videos\\a \"quoted\" clip\\", "-t", "",
+                          "-vf", "scale=80:30,fps=30,format=gray", "-f", "rawvideo", "-"};
+    auto started = start_process(decoder_path, arguments, {Stdio::null, Stdio::pipe, Stdio::inherit});
+    ASSERT_TRUE(started.has_value()) << started.error().debug();
+    const std::string frames = read_all(started->output);
+    EXPECT_EQ(frames, std::string(3 * 2400, '\x07'));
+
+    const auto run = test::wait_for_ready(log, "decoder", 10s);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->argc, arguments.size());
+    EXPECT_EQ(run->args, arguments);
+    EXPECT_TRUE(started->child.terminate().has_value());
+}
+
+TEST(StartProcess, FindsBareNamesOnTheSearchPathAddingExe)
+{
+    // The parent's own folder comes first in Windows' search order.
+    auto echo = start_process("argument-echo", Words{"found"}, {Stdio::null, Stdio::pipe, Stdio::null});
+    ASSERT_TRUE(echo.has_value()) << echo.error().debug();
+    EXPECT_EQ(split_records(read_all(echo->output)), (Words{"found", "stdin:empty"}));
+
+    const char* old_path = std::getenv("PATH");
+    test::ScopedEnv path("PATH", test::windows_folder(decoder_path) + ";" + (old_path ? old_path : ""));
+    test::ScopedEnv linger("SCRIPTED_DECODER_LINGER_MS", "20000");
+    auto sound = start_process("scripted-decoder", Words{"-vn"}, {});
+    ASSERT_TRUE(sound.has_value()) << sound.error().debug();
+    EXPECT_TRUE(sound->child.terminate().has_value());
+}
+
+TEST(StartProcess, MissingProgramIsASystemErrorOfKindNotFound)
+{
+    for (const std::string program : {"lumaflick-no-such-program", "C:\\no\\such\\dir\\ffmpeg.exe"}) {
+        auto started = start_process(program, Words{"x"}, {Stdio::null, Stdio::pipe, Stdio::null});
+        ASSERT_FALSE(started.has_value());
+        EXPECT_TRUE(started.error().is_system());
+        EXPECT_EQ(started.error().kind(), "NotFound") << started.error().debug();
+    }
+}
+
+TEST(StartProcess, RefusesPipesOtherThanStandardOutput)
+{
+    EXPECT_FALSE(start_process(echo_path, {}, {Stdio::pipe, Stdio::null, Stdio::null}).has_value());
+    EXPECT_FALSE(start_process(echo_path, {}, {Stdio::null, Stdio::null, Stdio::pipe}).has_value());
+}
+
+TEST(StartProcess, ChildInheritsNoOtherInheritableHandle)
+{
+    // A pipe whose write end is inheritable, as another child's would be
+    // while it is being started on another thread.
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    ASSERT_TRUE(::CreatePipe(&read_end, &write_end, &inheritable, 0));
+
+    test::ScopedEnv linger("SCRIPTED_DECODER_LINGER_MS", "20000");
+    auto sound = start_process(decoder_path, Words{"-vn"}, {});
+    ASSERT_TRUE(sound.has_value()) << sound.error().debug();
+    ::CloseHandle(write_end);
+
+    // With no writer left anywhere the pipe is broken; a leaked copy in the
+    // lingering child would keep it open.
+    DWORD available = 0;
+    EXPECT_FALSE(::PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+    ::CloseHandle(read_end);
+    EXPECT_TRUE(sound->child.terminate().has_value());
+}
+
+TEST(PipeReader, EndsWhenTheChildClosesItsOutputThoughItLivesOn)
+{
+    test::TempDir dir;
+    test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN", dir.write("plan", "frame 100 1\nclose\nhang 20000\n").string());
+    auto started = start_process(decoder_path, Words{"-i", "x"}, {Stdio::null, Stdio::pipe, Stdio::null});
+    ASSERT_TRUE(started.has_value()) << started.error().debug();
+    EXPECT_EQ(read_all(started->output).size(), 100u);
+    EXPECT_EQ(started->output.read({}).value(), 0u);
+
+    started->output.close();
+    EXPECT_FALSE(started->output.is_open());
+    std::byte byte[1];
+    EXPECT_FALSE(started->output.read(byte).has_value());
+    EXPECT_TRUE(started->child.terminate().has_value());
+}
+
+TEST(ChildProcess, TerminatingRunningOrExitedChildrenSucceeds)
+{
+    test::ScopedEnv linger("SCRIPTED_DECODER_LINGER_MS", "20000");
+    auto running = start_process(decoder_path, Words{"-vn"}, {});
+    ASSERT_TRUE(running.has_value()) << running.error().debug();
+    EXPECT_TRUE(running->child.terminate().has_value());
+    // Now it is dead or dying: termination still succeeds.
+    const auto again = running->child.terminate();
+    EXPECT_TRUE(again.has_value()) << again.error().debug();
+
+    // This one ends on its own; its output ends first, so poll its exit a while.
+    auto exited = start_process(echo_path, {}, {Stdio::null, Stdio::pipe, Stdio::null});
+    ASSERT_TRUE(exited.has_value()) << exited.error().debug();
+    read_all(exited->output);
+    std::this_thread::sleep_for(500ms);
+    const auto status = exited->child.terminate();
+    EXPECT_TRUE(status.has_value()) << status.error().debug();
+
+    ChildProcess none;
+    EXPECT_TRUE(none.terminate().has_value());
+}
+
+}  // namespace
+}  // namespace lumaflick
