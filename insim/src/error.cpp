@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <asio/error_code.hpp>
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -67,6 +69,9 @@ constexpr WinKindEntry win_kinds[] = {
     {ERROR_FILE_NOT_FOUND, "NotFound"},     {ERROR_PATH_NOT_FOUND, "NotFound"},
     {ERROR_ACCESS_DENIED, "PermissionDenied"}, {ERROR_INVALID_PARAMETER, "InvalidInput"},
     {ERROR_BAD_EXE_FORMAT, "InvalidInput"}, {ERROR_NOT_ENOUGH_MEMORY, "OutOfMemory"},
+    {WSAEACCES, "PermissionDenied"},        {WSAEINTR, "Interrupted"},
+    {WSAEINVAL, "InvalidInput"},            {ERROR_OUTOFMEMORY, "OutOfMemory"},
+    {ERROR_INVALID_NAME, "InvalidInput"},   {ERROR_NO_UNICODE_TRANSLATION, "InvalidData"},
 };
 #endif
 
@@ -128,7 +133,14 @@ std::string quote_debug(std::string_view text)
 
 Error Error::message(std::string text) { return Error{std::move(text)}; }
 
-Error Error::system(std::error_code code) { return Error{code}; }
+Error Error::system(std::error_code code)
+{
+    // Asio reports operating-system errors in a category of its own that maps
+    // no value to std::errc; the same value in the system category does, so
+    // kinds and comparisons work whichever layer produced the code.
+    if (code.category() == asio::system_category()) code = {code.value(), std::system_category()};
+    return Error{code};
+}
 
 Error Error::last_system_error()
 {

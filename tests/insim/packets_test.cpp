@@ -1,0 +1,252 @@
+// Byte images checked against vectors written out by hand from the protocol tables.
+#include "insim/packets.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <std::size_t N>
+Bytes to_vector(std::span<const std::byte, N> image)
+{
+    Bytes out;
+    for (const std::byte b : image) out.push_back(static_cast<std::uint8_t>(b));
+    return out;
+}
+
+Bytes from_hex(std::string_view hex)
+{
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
+// `text` followed by zero bytes up to `width`.
+Bytes field(std::string_view text, std::size_t width)
+{
+    Bytes out(text.begin(), text.end());
+    out.resize(width, 0);
+    return out;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+const auto lumaflick_name = insim::display_name("Lumaflick");
+
+TEST(InitPacket, ByteImages)
+{
+    const std::uint16_t local[] = {insim::ISF_LOCAL};
+    const std::uint16_t none[1] = {};
+    const std::uint16_t high_and_low[] = {0x0100, insim::ISF_LOCAL};
+    struct Case {
+        const char* name;
+        std::span<const std::uint16_t> flags;
+        std::string_view password;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        // The same vector as node-insim produces.
+        {"local secret", local, "secret",
+         from_hex("0b0101000000040009000000736563726574000000000000000000004c756d61666c69636b00000000000000")},
+        {"no flags, empty password", std::span(none, 0), "",
+         concat({{11, 1, 1, 0, 0, 0, 0, 0, 9, 0, 0, 0}, field("", 16), field("Lumaflick", 16)})},
+        {"zero flag", none, "x",
+         concat({{11, 1, 1, 0, 0, 0, 0, 0, 9, 0, 0, 0}, field("x", 16), field("Lumaflick", 16)})},
+        {"15 characters fill bytes 12 to 26", local, "abcdefghijklmno",
+         concat({{11, 1, 1, 0, 0, 0, 4, 0, 9, 0, 0, 0}, field("abcdefghijklmno", 16), field("Lumaflick", 16)})},
+        {"flags are little-endian", high_and_low, "pw",
+         concat({{11, 1, 1, 0, 0, 0, 4, 1, 9, 0, 0, 0}, field("pw", 16), field("Lumaflick", 16)})},
+        {"DEL and punctuation are ASCII", local, "a\x7f\"^ \\",
+         concat({{11, 1, 1, 0, 0, 0, 4, 0, 9, 0, 0, 0}, field("a\x7f\"^ \\", 16), field("Lumaflick", 16)})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto packet = insim::make_init_packet(c.flags, c.password, lumaflick_name);
+        ASSERT_TRUE(packet) << packet.error().debug();
+        const Bytes bytes = to_vector(insim::image(*packet));
+        ASSERT_EQ(bytes.size(), 44U);
+        EXPECT_EQ(bytes, c.expected);
+        EXPECT_EQ(bytes[27], 0);
+    }
+}
+
+TEST(InitPacket, RefusedPasswords)
+{
+    constexpr std::string_view ascii = "Given admin password is not typed in ASCII!";
+    constexpr std::string_view too_long = "Admin password cannot be longer than 15 characters!";
+    struct Case {
+        const char* name;
+        std::string password;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"16 ASCII characters", "abcdefghijklmnop", too_long},
+        {"40 ASCII characters", std::string(40, 'a'), too_long},
+        {"short, one non-ASCII character", "p\xc3\xa4ss", ascii},
+        {"20 bytes with a non-ASCII character: ASCII comes first", "abcdefghijklmnopqr\xc3\xa4", ascii},
+        {"byte 0x80 alone", "\x80", ascii},
+        {"byte 0xff at the end of 15", std::string(14, 'a') + "\xff", ascii},
+        {"8 two-byte characters are 16 bytes", "\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4\xc3\xa4",
+         ascii},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto packet = insim::make_init_packet({}, c.password, lumaflick_name);
+        ASSERT_FALSE(packet);
+        EXPECT_TRUE(packet.error().is_message());
+        EXPECT_EQ(packet.error().text(), c.message);
+    }
+}
+
+TEST(Flags, CombineFlags)
+{
+    EXPECT_EQ(insim::combine_flags({}), 0);
+    EXPECT_EQ(insim::combine_flags({insim::ISF_LOCAL}), 4);
+    EXPECT_EQ(insim::combine_flags({insim::ISF_LOCAL, insim::ISF_LOCAL}), 4);
+    EXPECT_EQ(insim::combine_flags({insim::ISF_LOCAL, insim::ISB_DARK, 0x8000}), 0x8024);
+    const std::vector<std::uint16_t> list{insim::ISB_DARK};
+    EXPECT_EQ(insim::combine_flags(list), 32);
+    EXPECT_EQ(insim::combine_flags(std::span<const std::uint16_t>{}), 0);
+}
+
+TEST(InitPacket, DisplayNameField)
+{
+    EXPECT_EQ(Bytes(lumaflick_name.begin(), lumaflick_name.end()), field("Lumaflick", 16));
+    const auto empty = insim::display_name("");
+    EXPECT_EQ(Bytes(empty.begin(), empty.end()), field("", 16));
+    // Longer names are cut so that the field stays zero-terminated.
+    const auto long_name = insim::display_name("abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(Bytes(long_name.begin(), long_name.end()), field("abcdefghijklmno", 16));
+}
+
+TEST(MessagePacket, ByteImages)
+{
+    const std::string max(63, 'm');
+    // 31 two-byte characters and one ASCII byte: 63 bytes, copied as they are.
+    std::string utf8;
+    for (int i = 0; i < 31; ++i) utf8 += "\xc3\xa9";
+    utf8 += '!';
+    struct Case {
+        const char* name;
+        std::string message;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"statistics line, as node-insim packs it", "Read bytes: 70kB, Skipped 0 frames (0%)",
+         concat({from_hex("110d0000526561642062797465733a2037306b422c20536b69707065642030206672616d6573202830252"
+                          "9"),
+                 Bytes(25, 0)})},
+        {"empty", "", concat({{17, 13, 0, 0}, Bytes(64, 0)})},
+        {"63 bytes leave one zero", max, concat({{17, 13, 0, 0}, field(max, 64)})},
+        {"63 bytes of UTF-8", utf8, concat({{17, 13, 0, 0}, field(utf8, 64)})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto packet = insim::make_message_packet(c.message);
+        ASSERT_TRUE(packet) << packet.error().debug();
+        const Bytes bytes = to_vector(insim::image(*packet));
+        ASSERT_EQ(bytes.size(), 68U);
+        EXPECT_EQ(bytes, c.expected);
+        EXPECT_EQ(bytes[67], 0);
+    }
+}
+
+TEST(MessagePacket, RefusedMessages)
+{
+    std::string two_byte;
+    for (int i = 0; i < 32; ++i) two_byte += "\xc3\xa9";
+    for (const std::string& message : {std::string(64, 'm'), std::string(200, 'm'), two_byte}) {
+        SCOPED_TRACE(message.size());
+        auto packet = insim::make_message_packet(message);
+        ASSERT_FALSE(packet);
+        EXPECT_EQ(packet.error().debug(), "\"Message length too long for IS_MST!\"");
+    }
+}
+
+TEST(ButtonPacket, EveryHeadFieldAtItsOffset)
+{
+    insim::IS_BTN button;
+    EXPECT_EQ(to_vector(insim::image(button)), concat({{63, 45, 1, 255, 0, 0, 0, 0, 0, 0, 0, 0}, Bytes(240, 0)}));
+
+    button.ClickID = 0xc4;
+    button.Inst = 0xc5;
+    button.BStyle = insim::ISB_DARK;
+    button.TypeIn = 0xc7;
+    button.L = 0xc8;
+    button.T = 0xc9;
+    button.W = 240;
+    button.H = 6;
+    button.Text.front() = 'A';
+    button.Text.back() = 'Z';
+    Bytes expected = concat({{63, 45, 1, 255, 0xc4, 0xc5, 32, 0xc7, 0xc8, 0xc9, 240, 6}, Bytes(240, 0)});
+    expected[12] = 'A';
+    expected[251] = 'Z';
+    EXPECT_EQ(to_vector(insim::image(button)), expected);
+}
+
+TEST(ButtonPacket, SetButtonText)
+{
+    std::string long_text;
+    for (int i = 0; i < 300; ++i) long_text += static_cast<char>('a' + i % 26);
+    struct Case {
+        const char* name;
+        std::size_t length;
+        std::size_t zeros;
+    };
+    const Case cases[] = {
+        {"0 bytes", 0, 240},
+        {"239 bytes leave one zero", 239, 1},
+        {"240 bytes leave no zero", 240, 0},
+        {"300 bytes keep the first 240", 300, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        insim::IS_BTN button;
+        // The template is reused, so a shorter text must wipe the longer one before it.
+        button.Text.fill('#');
+        insim::set_button_text(button, std::string_view(long_text).substr(0, c.length));
+        const Bytes text(button.Text.begin(), button.Text.end());
+        EXPECT_EQ(text, field(long_text.substr(0, 240 - c.zeros), 240));
+        EXPECT_EQ(to_vector(insim::image(button)).size(), 252U);
+        EXPECT_EQ(button.Size, 63);
+    }
+
+    // A multi-byte character at the cut is cut too.
+    insim::IS_BTN button;
+    insim::set_button_text(button, std::string(239, 'x') + "\xc3\xa9");
+    EXPECT_EQ(button.Text[239], 0xc3);
+}
+
+TEST(Packets, SizeByteMatchesLength)
+{
+    const insim::IS_ISI isi;
+    const insim::IS_BTN btn;
+    const insim::IS_MST mst;
+    const insim::IS_TINY tiny;
+    EXPECT_EQ(insim::image(isi).size(), 4U * isi.Size);
+    EXPECT_EQ(insim::image(btn).size(), 4U * btn.Size);
+    EXPECT_EQ(insim::image(mst).size(), 4U * mst.Size);
+    EXPECT_EQ(to_vector(insim::image(tiny)), (Bytes{1, 3, 0, 0}));
+
+    // A list of buttons is one block, records back to back.
+    std::vector<insim::IS_BTN> buttons(3);
+    for (std::uint8_t i = 0; i < 3; ++i) buttons[i].ClickID = static_cast<std::uint8_t>(i + 1);
+    const auto block = insim::image(std::span<const insim::IS_BTN>(buttons));
+    ASSERT_EQ(block.size(), 3U * 252);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(static_cast<int>(block[252 * i + 4]), static_cast<int>(i + 1));
+}
+
+}  // namespace
