@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host_packets.hpp"
+#include "packet_stream.hpp"
+#include "session.hpp"
+
+namespace {
+
+using namespace insim_screen;
+using namespace screen_test;
+using std::chrono::milliseconds;
+
+struct Recorder : SessionObserver {
+    void accepted(const InitPacket& init) override { names.push_back(init.IName); }
+    void packet(SessionTime, const DecodedPacket&) override { ++packets; }
+    void message(std::string_view text) override { messages.emplace_back(text); }
+    void warning(std::string_view text) override { warnings.emplace_back(text); }
+    void screen_changed() override { ++changes; }
+
+    std::vector<std::string> names;
+    std::vector<std::string> messages;
+    std::vector<std::string> warnings;
+    int packets = 0;
+    int changes = 0;
+};
+
+SessionConfig with_password(std::string_view password)
+{
+    SessionConfig config;
+    config.admin.emplace();
+    std::copy(password.begin(), password.end(), config.admin->begin());
+    return config;
+}
+
+Bytes full_frame(std::string_view colours)
+{
+    Bytes out;
+    for (std::uint8_t row = 0; row < 30; ++row) {
+        const Bytes button = picture_row_button(row, colours);
+        out.insert(out.end(), button.begin(), button.end());
+    }
+    return out;
+}
+
+TEST(Session, TakesAGoodStream)
+{
+    Recorder seen;
+    Session session(with_password("secret"), seen);
+    const Bytes stream = join({init_packet("secret"), full_frame("0367"), tiny_packet(),
+                               message_packet("Read bytes: 70kB, Skipped 0 frames (0%)")});
+    EXPECT_TRUE(session.feed(stream, {}));
+    session.end_of_stream();
+
+    EXPECT_EQ(session.end(), SessionEnd::disconnected);
+    EXPECT_TRUE(ended_normally(session.end()));
+    EXPECT_EQ(seen.names, std::vector<std::string>{"Lumaflick"});
+    EXPECT_EQ(seen.messages, std::vector<std::string>{"Read bytes: 70kB, Skipped 0 frames (0%)"});
+    EXPECT_TRUE(seen.warnings.empty());
+    EXPECT_EQ(seen.packets, 33);
+    EXPECT_EQ(seen.changes, 30);
+    EXPECT_EQ(session.screen().size(), 30u);
+
+    const auto& stats = session.statistics();
+    EXPECT_EQ(stats.frames, 1u);
+    EXPECT_EQ(stats.bytes, stream.size());
+    EXPECT_EQ(stats.by_type[45].packets, 30u);
+    EXPECT_EQ(stats.by_type[45].bytes, 30u * 252);
+    EXPECT_EQ(stats.by_type[1].bytes, 44u);
+    EXPECT_EQ(stats.by_type[3].packets, 1u);
+    EXPECT_EQ(stats.by_type[13].bytes, 68u);
+
+    // LFS answers an init packet that carries a ReqI with its version.
+    const auto version = make_version_packet(1);
+    EXPECT_EQ(session.outbox(), Bytes(version.begin(), version.end()));
+}
+
+TEST(Session, RefusesABadInitAndTakesNothingAfterIt)
+{
+    struct Case {
+        const char* name;
+        SessionConfig config;
+        Bytes first;
+        SessionEnd end;
+    };
+    const std::vector<Case> cases{
+        {"wrong password", with_password("secret"), init_packet("guess"), SessionEnd::wrong_password},
+        {"password missing", with_password("secret"), init_packet(""), SessionEnd::wrong_password},
+        {"password longer by a byte", with_password("secre"), init_packet("secret"), SessionEnd::wrong_password},
+        {"other InSim version", {}, init_packet("", 8), SessionEnd::refused_init},
+        {"init of the wrong size", {}, raw_packet(10, 1), SessionEnd::refused_init},
+        {"button before init", {}, button_packet(1, 0, "^1_"), SessionEnd::refused_init},
+        {"keep-alive before init", {}, tiny_packet(), SessionEnd::refused_init},
+    };
+    for (const auto& c : cases) {
+        Recorder seen;
+        Session session(c.config, seen);
+        EXPECT_FALSE(session.feed(join({c.first, full_frame("7")}), {})) << c.name;
+        EXPECT_EQ(session.end(), c.end) << c.name;
+        EXPECT_FALSE(ended_normally(session.end())) << c.name;
+        EXPECT_EQ(seen.warnings.size(), 1u) << c.name;
+        EXPECT_EQ(session.screen().size(), 0u) << c.name;
+        EXPECT_TRUE(session.outbox().empty()) << c.name;
+        EXPECT_FALSE(session.init()) << c.name;
+        // A closed session takes nothing more.
+        EXPECT_FALSE(session.feed(full_frame("7"), {})) << c.name;
+        EXPECT_EQ(seen.packets, 1) << c.name;
+    }
+}
+
+TEST(Session, TakesAnyPasswordWhenNoneIsSet)
+{
+    Recorder seen;
+    Session session({}, seen);
+    EXPECT_TRUE(session.feed(init_packet("whatever", 9, 0), {}));
+    EXPECT_TRUE(session.init());
+    EXPECT_TRUE(session.outbox().empty());  // ReqI 0 asks for no version
+}
+
+TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
+{
+    struct Case {
+        const char* name;
+        Bytes packet;
+        std::string warning;
+    };
+    const std::vector<Case> cases{
+        {"unknown type", raw_packet(2, 99), "unknown packet type 99 ignored"},
+        {"button text over 240", raw_packet(64, 45), "IS_BTN text of 244 bytes is over 240 ignored"},
+        {"ClickID over 239", button_packet(240, 0, "^1_"), "IS_BTN with ClickID 240 (over 239) ignored"},
+        {"message of the wrong size", raw_packet(16, 13), "IS_MST of 64 bytes, expected 68 ignored"},
+        {"other keep-alive", tiny_packet(7), "IS_TINY with SubT 7 ignored"},
+        {"second init", init_packet(), "IS_ISI on an open connection ignored"},
+    };
+    for (const auto& c : cases) {
+        Recorder seen;
+        Session session({}, seen);
+        EXPECT_TRUE(session.feed(join({init_packet(), c.packet, button_packet(5, 24, "^2_")}), {})) << c.name;
+        EXPECT_EQ(seen.warnings, std::vector<std::string>{c.warning}) << c.name;
+        EXPECT_EQ(session.statistics().warnings, 1u) << c.name;
+        ASSERT_NE(session.screen().find(5), nullptr) << c.name;
+        EXPECT_EQ(session.screen().size(), 1u) << c.name;
+    }
+}
+
+TEST(Session, ClosesWhenTheFramingIsLost)
+{
+    Recorder seen;
+    Session session({}, seen);
+    EXPECT_FALSE(session.feed(join({init_packet(), Bytes{0, 45, 0, 0}, button_packet(1, 0, "^1_")}), {}));
+    EXPECT_EQ(session.end(), SessionEnd::framing_lost);
+    EXPECT_EQ(seen.warnings.size(), 1u);
+    EXPECT_EQ(session.screen().size(), 0u);
+}
+
+TEST(Session, WarnsAboutAPacketCutOffByTheDisconnect)
+{
+    Recorder seen;
+    Session session({}, seen);
+    const Bytes button = button_packet(1, 0, "^1_");
+    EXPECT_TRUE(session.feed(join({init_packet(), Bytes(button.begin(), button.begin() + 100)}), {}));
+    session.end_of_stream();
+    EXPECT_EQ(seen.warnings, std::vector<std::string>{"connection closed inside IS_BTN: 100 of 252 bytes"});
+    EXPECT_EQ(session.end(), SessionEnd::disconnected);
+    EXPECT_EQ(session.screen().size(), 0u);
+}
+
+TEST(Session, ClosesOnTinyClose)
+{
+    Recorder seen;
+    Session session({}, seen);
+    EXPECT_FALSE(session.feed(join({init_packet(), tiny_packet(TINY_CLOSE), button_packet(1, 0, "x")}), {}));
+    EXPECT_EQ(session.end(), SessionEnd::closed_by_client);
+    EXPECT_TRUE(ended_normally(session.end()));
+    EXPECT_EQ(session.screen().size(), 0u);
+}
+
+TEST(Session, CountsFramesByClickIdOrderAndPauses)
+{
+    Recorder seen;
+    Session session({}, seen);
+    ASSERT_TRUE(session.feed(init_packet(), milliseconds(0)));
+    ASSERT_TRUE(session.feed(full_frame("0"), milliseconds(1)));                               // frame 1
+    ASSERT_TRUE(session.feed(button_packet(6, 30, "^3_"), milliseconds(34)));                  // frame 2
+    ASSERT_TRUE(session.feed(join({button_packet(7, 36, "^3_"), button_packet(9, 48, "^3_")}),  // frame 3: a pause
+                             milliseconds(67)));
+    ASSERT_TRUE(session.feed(join({button_packet(2, 6, "^7_"), button_packet(2, 6, "^6_")}),  // frames 4, 5
+                             milliseconds(68)));
+    EXPECT_EQ(session.statistics().frames, 5u);
+}
+
+TEST(Session, HostCloseIsKeptWithItsReason)
+{
+    Recorder seen;
+    Session session({}, seen);
+    ASSERT_TRUE(session.feed(init_packet(), {}));
+    session.close(SessionEnd::idle, "no packet for 70 s: closing the connection");
+    session.end_of_stream();  // the later disconnect does not change why it ended
+    EXPECT_EQ(session.end(), SessionEnd::idle);
+    EXPECT_EQ(seen.warnings.size(), 1u);
+}
+
+}  // namespace
