@@ -87,6 +87,7 @@ TEST(CollectChangedButtons, ComparesLines)
         {"carriage return before a line feed is dropped", "ab\r\ncd\n", "ab\ncd\r\n", {}},
         {"only the last carriage return is dropped", "ab\r\r\n", "ab\r\n", {{1, 0, "ab\r"}}},
         {"a carriage return without a line feed stays", "ab\r", "ab\n", {{1, 0, "ab\r"}}},
+        {"a carriage return without a line feed is not one before it", "ab\r", "ab\r\n", {{1, 0, "ab\r"}}},
         {"a last line without a line feed", "ab\ncd", "ab\ncd\n", {}},
         {"same bytes, different length", "ab\n", "abc\n", {{1, 0, "ab"}}},
         {"a line that became empty", "\nb\n", "a\nb\n", {{1, 0, ""}}},
@@ -99,6 +100,31 @@ TEST(CollectChangedButtons, ComparesLines)
         SCOPED_TRACE(row.name);
         expect_packets(collect(row.current, row.previous), row.expected);
     }
+}
+
+// The texts are views: nothing past their end may be read, even a line feed.
+TEST(CollectChangedButtons, StopsAtTheEndOfAView)
+{
+    const std::string_view buffer = "ab\ncd\n";
+    expect_packets(collect(buffer, buffer.substr(0, 2)), {{2, 6, "cd"}});
+    expect_packets(collect(buffer.substr(0, 2), buffer), {});
+}
+
+// The template keeps the last line written; a shorter line after it must not
+// carry the rest of that line along, in this frame or the next.
+TEST(CollectChangedButtons, ShorterLinesAfterLongerOnesAreZeroPadded)
+{
+    insim::IS_BTN button = make_button_template();
+    std::vector<insim::IS_BTN> packets;
+    const std::string long_line(240, 'L');
+    collect_changed_buttons(long_line + "\nab\n", "", button, packets);
+    button.ClickID = 0;
+    button.T = 0;
+    collect_changed_buttons("x\n", long_line + "\n", button, packets);
+    std::vector<insim::IS_BTN> second(packets.begin() + 2, packets.end());
+    packets.resize(2);
+    expect_packets(packets, {{1, 0, long_line}, {2, 6, "ab"}});
+    expect_packets(second, {{1, 0, "x"}});
 }
 
 TEST(CollectChangedButtons, FirstFullFrameFillsTheGrid)
