@@ -1,0 +1,122 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "insim/result.hpp"
+
+namespace lumaflick::test {
+
+using Clock = std::chrono::steady_clock;
+
+struct FakeLfsOptions {
+    std::string address = "127.0.0.1";
+    bool close_on_accept = false;
+    // Stop reading once this many bytes have arrived, for `pause_for`.
+    std::size_t pause_after_bytes = 0;
+    std::chrono::milliseconds pause_for{0};
+    // Close the connection once at least this many bytes have arrived.
+    std::optional<std::size_t> close_after_bytes;
+};
+
+// What one read returned, stamped when it returned.
+struct Chunk {
+    Clock::time_point at;
+    std::vector<std::uint8_t> bytes;
+};
+
+// One InSim packet cut out of the stream by its size byte (size × 4 bytes).
+struct Packet {
+    Clock::time_point at;  // arrival of its last byte
+    std::vector<std::uint8_t> bytes;
+
+    [[nodiscard]] std::uint8_t type() const { return bytes.size() > 1 ? bytes[1] : 0; }
+};
+
+struct Split {
+    std::vector<Packet> packets;
+    std::size_t trailing_bytes = 0;  // an incomplete or zero-sized packet at the end
+};
+
+Split split_packets(const std::vector<Chunk>& chunks);
+
+// LFS as seen by a write-only client: a loopback listener that takes one
+// connection, records everything it receives and never writes.
+class FakeLfs {
+public:
+    static insim::Result<std::unique_ptr<FakeLfs>> start(FakeLfsOptions options = {});
+    ~FakeLfs();
+    FakeLfs(const FakeLfs&) = delete;
+    FakeLfs& operator=(const FakeLfs&) = delete;
+
+    [[nodiscard]] std::uint16_t port() const noexcept { return port_; }
+    // "address:port", ready for --insim-address.
+    [[nodiscard]] std::string endpoint() const;
+
+    // True once the first connection has ended (the peer closed, or we did).
+    bool wait_closed(std::chrono::milliseconds timeout);
+    bool wait_bytes(std::size_t count, std::chrono::milliseconds timeout);
+
+    [[nodiscard]] int connections() const;
+    [[nodiscard]] std::vector<Chunk> chunks() const;
+    [[nodiscard]] std::vector<std::uint8_t> bytes() const;
+    [[nodiscard]] Split packets() const { return split_packets(chunks()); }
+    [[nodiscard]] std::optional<Clock::time_point> accepted_at() const;
+
+private:
+    struct Socket;
+    // Only start() constructs, through make_unique.
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    FakeLfs(Key, FakeLfsOptions options, std::unique_ptr<Socket> listener, std::uint16_t port);
+
+private:
+    void serve(const std::stop_token& stop);
+    void take(std::vector<std::uint8_t> data, Clock::time_point at);
+
+    FakeLfsOptions options_;
+    std::unique_ptr<Socket> listener_;
+    std::uint16_t port_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int connections_ = 0;
+    bool closed_ = false;
+    std::size_t received_ = 0;
+    std::optional<Clock::time_point> accepted_at_;
+    std::vector<Chunk> chunks_;
+
+    std::jthread thread_;  // last: stopped and joined before the rest goes
+};
+
+// A loopback port that is bound but not listening, so that a connection to
+// it is refused for as long as this object lives (no one else can take it).
+class RefusingPort {
+public:
+    static insim::Result<RefusingPort> open();
+    RefusingPort(RefusingPort&& other) noexcept;
+    RefusingPort& operator=(RefusingPort&&) = delete;
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    ~RefusingPort();
+
+    [[nodiscard]] std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    RefusingPort(int fd, std::uint16_t port) noexcept : fd_(fd), port_(port) {}
+    int fd_;
+    std::uint16_t port_;
+};
+
+}  // namespace lumaflick::test

@@ -1,0 +1,52 @@
+// A still picture sends nothing, so the program has to keep LFS from dropping
+// the connection; a moving one needs no keep-alive. Interval here: 1 s.
+#include "playback_fixture.hpp"
+
+namespace lumaflick::test {
+namespace {
+
+TEST_F(PlaybackTest, KeepAliveOnlyWhileThePictureStandsStill)
+{
+    struct Case {
+        const char* name;
+        std::string frames;  // 25 frames, 100 ms apart
+        bool still;
+    };
+    const std::vector<Case> cases{
+        {"still picture", repeat("frame 2400 0\nsleep 100\n", 25), true},
+        {"moving picture", repeat("frame 2400 0\nsleep 100\nframe 2400 255\nsleep 100\n", 12) + "frame 2400 0\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_plan("sleep 100\n" + c.frames);
+        FakeLfs& lfs = start_lfs();
+        const RunOutcome outcome = play(arguments({"-r", "1000"}), LUMAFLICK_SHORT_KEEPALIVE);
+        EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+        ASSERT_TRUE(lfs.wait_closed(5s));
+
+        const auto packets = lfs.packets().packets;
+        const auto tinies = of_type(packets, TYPE_TINY);
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets.back().type(), TYPE_MST);
+        if (!c.still) {
+            EXPECT_EQ(tinies.size(), 0U);
+            continue;
+        }
+        // About 2.5 s of stillness after the first frame: one keep-alive a second.
+        ASSERT_GE(tinies.size(), 1U);
+        EXPECT_LE(tinies.size(), 3U);
+        const auto first_frame = of_type(packets, TYPE_BTN).front().at;
+        EXPECT_GE(between(first_frame, tinies[0].at), 950ms);
+        EXPECT_LE(between(first_frame, tinies[0].at), 1800ms);
+        for (std::size_t i = 0; i < tinies.size(); ++i) {
+            EXPECT_EQ(tinies[i].bytes, (std::vector<std::uint8_t>{1, 3, 0, 0}));
+            if (i > 0) {
+                EXPECT_GE(between(tinies[i - 1].at, tinies[i].at), 950ms);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumaflick::test

@@ -1,0 +1,82 @@
+#include "playback_fixture.hpp"
+
+namespace lumaflick::test {
+
+std::string repeat(std::string_view lines, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; ++i) text += lines;
+    return text;
+}
+
+std::chrono::milliseconds between(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from);
+}
+
+Clock::time_point from_steady_ns(std::int64_t ns)
+{
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns)));
+}
+
+void PlaybackTest::SetUp() { ASSERT_TRUE(adopt_orphans()); }
+
+void PlaybackTest::TearDown()
+{
+    lfs_.reset();
+    kill_adopted();
+}
+
+FakeLfs& PlaybackTest::start_lfs(FakeLfsOptions options)
+{
+    auto started = FakeLfs::start(std::move(options));
+    if (!started) {
+        ADD_FAILURE() << "fake LFS: " << started.error().debug();
+        // A listener nobody connects to keeps the test going to its failure.
+        started = FakeLfs::start();
+    }
+    lfs_ = std::move(*started);
+    return *lfs_;
+}
+
+void PlaybackTest::write_plan(std::string_view plan) const { dir_.write(plan_.filename().string(), plan); }
+
+std::vector<std::string> PlaybackTest::arguments(const std::vector<std::string>& extra) const
+{
+    std::vector<std::string> words{"-a", lfs_ ? lfs_->endpoint() : "127.0.0.1:9", "-p", "secret",
+                                   "-v", video_, "-f", SCRIPTED_DECODER};
+    words.insert(words.end(), extra.begin(), extra.end());
+    return words;
+}
+
+RunOutcome PlaybackTest::play(const std::vector<std::string>& words, const std::string& program)
+{
+    RunOptions options;
+    options.env = {{"SCRIPTED_DECODER_LOG", log_.string()},
+                   {"SCRIPTED_DECODER_PLAN", plan_.string()},
+                   {"SCRIPTED_DECODER_LINGER_MS", "15000"}};
+    auto outcome = run(program, words, options);
+    if (!outcome) {
+        ADD_FAILURE() << "cannot start " << program << ": " << outcome.error().debug();
+        return {};
+    }
+    EXPECT_FALSE(outcome->timed_out) << "killed after the time-out; stdout:\n"
+                                     << outcome->out << "stderr:\n"
+                                     << outcome->err;
+    return std::move(*outcome);
+}
+
+std::optional<ScriptedRun> PlaybackTest::scripted(std::string_view role) const
+{
+    for (auto& run : scripted_runs()) {
+        if (run.role == role) return run;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate)
+{
+    return {"-re", "-i", video, "-vf", "scale=80:30,fps=" + rate + ",format=gray", "-f", "rawvideo", "-"};
+}
+
+}  // namespace lumaflick::test

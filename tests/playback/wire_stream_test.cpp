@@ -1,0 +1,101 @@
+// What LFS receives over a whole playback, byte for byte.
+#include "playback_fixture.hpp"
+
+namespace lumaflick::test {
+namespace {
+
+struct Address {
+    const char* ip;
+    bool local;
+};
+
+class WireStream : public PlaybackTest, public ::testing::WithParamInterface<Address> {};
+
+// Rate 1000 makes the skip threshold zero, so that no frame is dropped however
+// loaded the machine is.
+constexpr const char* PLAN = "sleep 100\n"
+                             "gradient\n"
+                             "sleep 100\n"
+                             "gradient\n"  // the same picture again: nothing to send
+                             "sleep 100\n"
+                             "frame 2400 0\n"
+                             "sleep 100\n"
+                             "frame 1000 0\n"  // a short read: 12 rows and 40 pixels
+                             "sleep 100\n";
+
+TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
+{
+    FakeLfsOptions options;
+    options.address = GetParam().ip;
+    FakeLfs& lfs = start_lfs(options);
+    write_plan(PLAN);
+
+    const RunOutcome outcome = play(arguments({"-r", "1000"}));
+    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    const std::string statistics = "Read bytes: 8kB, Skipped 0 frames (0%)";
+    EXPECT_EQ(outcome.out, "Runnin'\n" + statistics + "\n");
+    ASSERT_TRUE(lfs.wait_closed(5s));
+    EXPECT_EQ(lfs.connections(), 1);
+
+    const auto decoder = scripted("decoder");
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decoder->args, ffmpeg_words(video_, "1000"));
+
+    const Split split = lfs.packets();
+    EXPECT_EQ(split.trailing_bytes, 0U);
+    const auto& packets = split.packets;
+    ASSERT_GE(packets.size(), 2U);
+    EXPECT_EQ(packets.front().bytes, expected_init(GetParam().local));
+
+    const auto buttons = of_type(packets, TYPE_BTN);
+    ASSERT_EQ(buttons.size(), 30U + 30U + 1U);
+    EXPECT_EQ(packets.size(), 1U + buttons.size() + 1U) << "only init, buttons and one message";
+
+    const auto check_frame = [&](std::size_t first, auto&& expect_text) {
+        for (std::size_t row = 0; row < 30; ++row) {
+            const Packet& packet = buttons[first + row];
+            SCOPED_TRACE("row " + std::to_string(row));
+            ASSERT_EQ(packet.bytes.size(), 252U);
+            const std::vector<std::uint8_t> head{63, 45, 1, 255, static_cast<std::uint8_t>(row + 1), 0, 32, 0,
+                                                 0,  static_cast<std::uint8_t>(6 * row), 240, 6};
+            EXPECT_EQ(std::vector<std::uint8_t>(packet.bytes.begin(), packet.bytes.begin() + 12), head);
+            expect_text(button(packet).text);
+        }
+    };
+    // The first frame replaces 30 empty rows, all in one write.
+    check_frame(0, [](const std::string& text) {
+        EXPECT_EQ(text.size(), 240U) << "a full row leaves no terminating zero";
+        EXPECT_TRUE(text.starts_with("^0_") && text.ends_with("^7_")) << text;
+    });
+    for (std::size_t row = 1; row < 30; ++row) EXPECT_EQ(buttons[row].at, buttons[0].at);
+    check_frame(30, [](const std::string& text) { EXPECT_EQ(text, row_of("^0_")); });
+
+    const Button partial = button(buttons[60]);
+    EXPECT_EQ(partial.click_id, 13);
+    EXPECT_EQ(partial.top, 72);
+    EXPECT_EQ(partial.text, row_of("^0_").substr(0, 40 * 3));
+
+    const Packet& last = packets.back();
+    ASSERT_EQ(last.type(), TYPE_MST);
+    ASSERT_EQ(last.bytes.size(), 68U);
+    EXPECT_EQ(last.bytes[0], 17);
+    EXPECT_EQ(message(last), statistics);
+    EXPECT_TRUE(std::all_of(last.bytes.begin() + 4 + static_cast<std::ptrdiff_t>(statistics.size()), last.bytes.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+
+    // The message goes to LFS, then half a second later to the console.
+    ASSERT_EQ(outcome.out_lines.size(), 2U);
+    const auto lead = between(last.at, outcome.out_lines[1].at);
+    EXPECT_GE(lead, 350ms);
+    EXPECT_LE(lead, 1500ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, WireStream,
+                         ::testing::Values(Address{"127.0.0.1", true}, Address{"127.0.0.2", false}),
+                         [](const ::testing::TestParamInfo<Address>& address) {
+                             return address.param.local ? "local" : "other_loopback";
+                         });
+
+}  // namespace
+}  // namespace lumaflick::test
