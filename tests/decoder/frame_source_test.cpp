@@ -93,14 +93,16 @@ TEST(FrameSource, ShowsFramesThatArriveAfterAPause)
     EXPECT_EQ(c.bytes, 3 * FRAME_SIZE);
 }
 
+// Rate 5 (a 186 ms threshold) where frames must be skipped, so that a loaded
+// machine cannot stretch a read of waiting data past the threshold.
 TEST(FrameSource, SkipsABurstThatWaitedInThePipe)
 {
-    Scene scene("sleep 150\nframe 2400 1\nframes 4 2400 2\nsleep 700\nframe 2400 3\n");
+    Scene scene("sleep 600\nframe 2400 1\nframes 4 2400 2\nsleep 1200\nframe 2400 3\n", 5);
     ASSERT_TRUE(scene.source);
     ASSERT_EQ(scene.next(), FRAME_SIZE);
     EXPECT_TRUE(scene.filled_with(FRAME_SIZE, 1));
     // A slow render: the burst piles up meanwhile.
-    std::this_thread::sleep_for(250ms);
+    std::this_thread::sleep_for(300ms);
     ASSERT_EQ(scene.next(), FRAME_SIZE);
     EXPECT_TRUE(scene.filled_with(FRAME_SIZE, 3));
     EXPECT_EQ(scene.next(), 0u);
@@ -138,7 +140,7 @@ TEST(FrameSource, AShortReadIsOneFrameOfThatSize)
 TEST(FrameSource, ReadsAtMostOneFrameAtATime)
 {
     // 3000 bytes in one write: 2400 shown, the 600 left over were waiting and are skipped.
-    Scene scene("sleep 150\nframe 3000 7\n");
+    Scene scene("sleep 600\nframe 3000 7\n", 5);
     ASSERT_TRUE(scene.source);
     ASSERT_EQ(scene.next(), FRAME_SIZE);
     EXPECT_EQ(scene.next(), 0u);
@@ -180,10 +182,10 @@ TEST(FrameSource, PassesAReadErrorUp)
 
 TEST(FrameSource, AllocatesNothingPerRead)
 {
-    Scene scene("sleep 150\nframe 2400 1\nframes 3 2400 2\nsleep 700\nframe 2400 3\n");
+    Scene scene("sleep 600\nframe 2400 1\nframes 3 2400 2\nsleep 1200\nframe 2400 3\n", 5);
     ASSERT_TRUE(scene.source);
     ASSERT_EQ(scene.next(), FRAME_SIZE);
-    std::this_thread::sleep_for(250ms);
+    std::this_thread::sleep_for(300ms);
     test::start_counting_allocations();
     const std::size_t shown = scene.next();
     const std::size_t end = scene.next();
