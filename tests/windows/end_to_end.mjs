@@ -1,0 +1,220 @@
+// The Windows program end to end: lumaflick.exe under wine, a fake LFS that
+// records bytes on 127.0.0.1 here on Linux, and scripted-decoder.exe in place
+// of ffmpeg (wine cannot connect a Windows pipe to a Linux program).
+//
+// node end_to_end.mjs --wine WINE --lumaflick lumaflick.exe --decoder scripted-decoder.exe
+
+import { spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+
+const RUN_TIMEOUT_MS = 60_000;
+const ISP_ISI = 1, ISP_MST = 13, ISP_BTN = 45;
+
+function options() {
+  const out = {};
+  const argv = process.argv.slice(2);
+  for (let i = 0; i + 1 < argv.length; i += 2) out[argv[i].replace(/^--/, '')] = argv[i + 1];
+  for (const name of ['wine', 'lumaflick', 'decoder']) {
+    if (!out[name]) throw new Error(`missing --${name}`);
+  }
+  return out;
+}
+
+// Wine shows the Linux root as drive Z:.
+const windowsPath = (p) => 'Z:' + path.resolve(p).replaceAll('/', '\\');
+
+// A fake LFS: accepts connections and records every byte, never answers.
+async function listen() {
+  const received = [];
+  let closed;
+  const done = new Promise((resolve) => { closed = resolve; });
+  const server = net.createServer((socket) => {
+    const chunks = [];
+    socket.on('data', (chunk) => chunks.push(chunk));
+    socket.on('error', () => {});
+    socket.on('close', () => { received.push(Buffer.concat(chunks)); closed(); });
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { port: server.address().port, received, done, close: () => server.close() };
+}
+
+// A port on which nothing listens: bound, then released.
+async function closedPort() {
+  const server = net.createServer();
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const { port } = server.address();
+  await new Promise((resolve) => server.close(resolve));
+  return port;
+}
+
+function run(opts, args, env = {}) {
+  return new Promise((resolve) => {
+    const child = spawn(opts.wine, [opts.lumaflick, ...args], {
+      env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', ...env },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    });
+    const out = [], err = [];
+    child.stdout.on('data', (d) => out.push(d));
+    child.stderr.on('data', (d) => err.push(d));
+    let timedOut = false;
+    const timer = setTimeout(() => { timedOut = true; child.kill('SIGKILL'); }, RUN_TIMEOUT_MS);
+    const finish = (status) => {
+      clearTimeout(timer);
+      resolve({ status, timedOut, out: Buffer.concat(out).toString(), err: Buffer.concat(err).toString() });
+    };
+    // Wine services that this run happens to start inherit its output pipes
+    // and outlive it: after the exit, wait for the pipes only a little.
+    child.on('exit', (status) => {
+      const grace = setTimeout(() => {
+        child.stdout.destroy();
+        child.stderr.destroy();
+        finish(status);
+      }, 2000);
+      child.on('close', () => { clearTimeout(grace); finish(status); });
+    });
+  });
+}
+
+function packets(bytes) {
+  const list = [];
+  for (let at = 0; at < bytes.length;) {
+    const size = bytes[at] * 4;
+    if (size === 0 || at + size > bytes.length) throw new Error(`malformed packet at byte ${at}`);
+    list.push(bytes.subarray(at, at + size));
+    at += size;
+  }
+  return list;
+}
+
+const zeroEnded = (bytes) => {
+  const end = bytes.indexOf(0);
+  return bytes.subarray(0, end < 0 ? bytes.length : end);
+};
+
+function check(condition, what) {
+  if (!condition) throw new Error(what);
+}
+
+function unescapeLog(text) {
+  return text.replace(/\\(.)/g, (_, c) => (c === 'n' ? '\n' : c === 'r' ? '\r' : c));
+}
+
+function loggedArguments(logFile, role) {
+  let text = '';
+  try { text = readFileSync(logFile, 'utf8'); } catch { return null; }
+  const args = [];
+  for (const line of text.split('\n')) {
+    const m = /^(\w+) (\d+) arg (.*)$/.exec(line);
+    if (m && m[1] === role) args.push(unescapeLog(m[3]));
+  }
+  return args;
+}
+
+const tests = [];
+const test = (name, body) => tests.push({ name, body });
+
+test('a whole playback: init packet, button blocks, statistics, exit 0', async (opts, dir) => {
+  const lfs = await listen();
+  const plan = path.join(dir, 'plan');
+  // Each frame well after the last, so that none is skipped as late.
+  writeFileSync(plan, 'sleep 200\ngradient\nsleep 150\nframe 2400 0\nsleep 150\nframe 2400 0\nsleep 150\ngradient\n');
+  const log = path.join(dir, 'decoder.log');
+  const video = 'C:\\My Videos\\a "quoted" clip\\';
+  const result = await run(opts, [
+    '-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', '--ffmpeg', windowsPath(opts.decoder),
+    '-v', video, '-s', '1.5', '-t', '0:02',
+    '--subpixels', '^0\u00e9', '^3\u0436', '^6_', '^7_',
+  ], { SCRIPTED_DECODER_PLAN: windowsPath(plan), SCRIPTED_DECODER_LOG: windowsPath(log) });
+  lfs.close();
+  check(!result.timedOut, 'lumaflick.exe did not end in time');
+  check(result.status === 0, `exit status ${result.status}, stderr: ${result.err}`);
+  await Promise.race([lfs.done, new Promise((r) => setTimeout(r, 5000))]);
+  check(lfs.received.length === 1, `${lfs.received.length} connections`);
+
+  const list = packets(lfs.received[0]);
+  const isi = list[0];
+  check(isi.length === 44 && isi[1] === ISP_ISI && isi[2] === 1, 'first packet is not IS_ISI');
+  check(zeroEnded(isi.subarray(12, 28)).toString() === 'secret', 'admin password');
+  check(zeroEnded(isi.subarray(28, 44)).toString() === 'Lumaflick', 'program name');
+
+  const buttons = list.slice(1, -1);
+  check(buttons.every((b) => b.length === 252 && b[1] === ISP_BTN), 'packets between init and message are not IS_BTN');
+  // The first frame changes every row: ClickID 1-30 in order, 6 units apart.
+  check(buttons.length >= 60, `${buttons.length} buttons for three changing frames`);
+  buttons.slice(0, 30).forEach((b, i) => check(b[4] === i + 1 && b[9] === 6 * i, `button ${i} ClickID/T`));
+  check(buttons.every((b) => b[4] >= 1 && b[4] <= 30), 'ClickID outside 1-30');
+  // Glyphs from the wide command line reach LFS as UTF-8 bytes.
+  const texts = Buffer.concat(buttons.map((b) => b.subarray(12)));
+  check(texts.includes(Buffer.from('^0\u00e9')) && texts.includes(Buffer.from('^3\u0436')), 'non-ASCII glyphs');
+
+  const mst = list[list.length - 1];
+  check(mst.length === 68 && mst[1] === ISP_MST, 'last packet is not IS_MST');
+  const statistics = zeroEnded(mst.subarray(4)).toString();
+  check(/^Read bytes: \d+kB, Skipped \d+ frames \(\d+%\)$/.test(statistics), `statistics "${statistics}"`);
+  const lines = result.out.split(/\r?\n/);
+  check(lines.includes("Runnin'") && lines.includes(statistics), `stdout: ${result.out}`);
+
+  const args = loggedArguments(log, 'decoder');
+  const expected = ['-re', '-ss', '1.5', '-i', video, '-t', '0:02', '-vf', 'scale=80:30,fps=30,format=gray',
+    '-f', 'rawvideo', '-'];
+  check(JSON.stringify(args) === JSON.stringify(expected), `decoder arguments ${JSON.stringify(args)}`);
+});
+
+test('a refused connection: exit 1 with the Winsock error', async (opts) => {
+  const port = await closedPort();
+  const result = await run(opts, ['-a', `127.0.0.1:${port}`, '-p', 'secret', '-v', 'clip.mp4']);
+  check(!result.timedOut, 'did not end in time');
+  check(result.status === 1, `exit status ${result.status}`);
+  check(/^Error: SystemError \{ code: 10061, kind: ConnectionRefused, message: ".+" \}\r?$/m.test(result.err),
+    `stderr: ${result.err}`);
+});
+
+test('a decoder that cannot be started: exit 1, kind NotFound', async (opts, dir) => {
+  const lfs = await listen();
+  const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', '-v', 'clip.mp4',
+    '--ffmpeg', windowsPath(path.join(dir, 'no such ffmpeg.exe'))]);
+  lfs.close();
+  check(result.status === 1, `exit status ${result.status}, stderr: ${result.err}`);
+  check(/^Error: SystemError \{ code: [23], kind: NotFound/m.test(result.err), `stderr: ${result.err}`);
+});
+
+test('usage errors: exit 2 and nothing else', async (opts) => {
+  const lfs = await listen();
+  const address = `127.0.0.1:${lfs.port}`;
+  for (const args of [[], ['-a', address, '-p', 'x'], ['-a', address, '-p', 'x', '-v', 'v', '-r', '-5'],
+    ['-a', address, '-p', 'x', '-v', 'v', '--bogus'], ['-a', address, '-p', 'x', '-v', 'v', '--subpixels', 'a']]) {
+    const result = await run(opts, args);
+    check(result.status === 2, `${JSON.stringify(args)}: exit status ${result.status}`);
+    check(/error/i.test(result.err) && result.out === '', `${JSON.stringify(args)}: stderr ${result.err}`);
+  }
+  lfs.close();
+  check(lfs.received.length === 0, 'a usage error connected to LFS');
+});
+
+test('version and help: exit 0 on standard output', async (opts) => {
+  const version = await run(opts, ['-V']);
+  check(version.status === 0 && version.out.trim() === 'lumaflick 0.2.0', `-V: ${version.status} ${version.out}`);
+  const help = await run(opts, ['--help']);
+  check(help.status === 0 && help.out.includes('--password <PASSWORD>'), `--help: ${help.status}`);
+});
+
+const opts = options();
+let failed = 0;
+for (const { name, body } of tests) {
+  const dir = mkdtempSync(path.join(os.tmpdir(), 'lumaflick-e2e-'));
+  const started = Date.now();
+  try {
+    await body(opts, dir);
+    console.log(`ok - ${name} (${Date.now() - started} ms)`);
+  } catch (e) {
+    failed++;
+    console.log(`not ok - ${name}: ${e.message}`);
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+console.log(`${tests.length - failed}/${tests.length} end-to-end checks passed`);
+process.exit(failed ? 1 : 0);
