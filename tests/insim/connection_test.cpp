@@ -319,8 +319,6 @@ TEST_F(Loopback, WriteAfterPeerClosedIsAnErrorValue)
 
         ASSERT_TRUE(connected);
         ASSERT_TRUE(failure) << "every write succeeded";
-        EXPECT_TRUE(failure->code() == std::errc::broken_pipe || failure->code() == std::errc::connection_reset)
-            << failure->debug();
         EXPECT_TRUE(failure->kind() == "BrokenPipe" || failure->kind() == "ConnectionReset") << failure->debug();
     }
 }
@@ -341,7 +339,6 @@ TEST_F(Loopback, ClosedPortRefusesTheConnection)
     io.run_for(time_limit);
 
     ASSERT_TRUE(failure) << "connected to a closed port";
-    EXPECT_EQ(failure->code(), std::errc::connection_refused);
     EXPECT_EQ(failure->kind(), "ConnectionRefused");
 #ifdef __linux__
     EXPECT_EQ(failure->debug(), "SystemError { code: 111, kind: ConnectionRefused, message: \"Connection refused\" }");

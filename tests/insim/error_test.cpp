@@ -72,7 +72,10 @@ TEST(ErrorKind, AsioCodesCountAsSystemErrors)
         const std::error_code asio_code = asio::error::make_error_code(c.asio_error);
         const Error error = Error::system(asio_code);
         EXPECT_EQ(error.kind(), c.kind);
+#ifndef _WIN32
+        // Windows' library maps no Winsock code to std::errc; the kind is what is portable.
         EXPECT_EQ(error.code(), c.errc);
+#endif
         EXPECT_EQ(error.code().value(), asio_code.value());
         EXPECT_EQ(error, Error::system({asio_code.value(), std::system_category()}));
     }
