@@ -39,15 +39,17 @@ Error unexpected_argument(std::string_view word)
 
 const OptionSpec* find_long(std::string_view name)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(),
-                                 [&](const OptionSpec& spec) { return !spec.long_name.empty() && spec.long_name == name; });
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& spec) {
+        return !spec.long_name.empty() && spec.long_name == name;
+    });
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 
 const OptionSpec* find_short(char name)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(),
-                                 [&](const OptionSpec& spec) { return spec.short_name != '\0' && spec.short_name == name; });
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& spec) {
+        return spec.short_name != '\0' && spec.short_name == name;
+    });
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 

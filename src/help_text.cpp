@@ -43,7 +43,8 @@ std::vector<HelpEntry> help_entries()
     for (const OptionSpec& spec : OPTIONS) {
         entries.push_back({flags_column(spec), spec.help, spec.long_help, spec.default_value});
     }
-    entries.push_back({"-h, --help", "Print help (see more with '--help')", "Print help (see a summary with '-h')", {}});
+    entries.push_back(
+        {"-h, --help", "Print help (see more with '--help')", "Print help (see a summary with '-h')", {}});
     entries.push_back({"-V, --version", "Print version", {}, {}});
     return entries;
 }

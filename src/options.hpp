@@ -36,12 +36,14 @@ struct OptionSpec {
 };
 
 inline constexpr std::array<OptionSpec, 10> OPTIONS{{
-    {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false, "127.0.0.1:11000",
-     "Address to InSim protocol TCP IPv4 port", ""},
-    {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance", ""},
+    {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
+     "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
+    {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
+     ""},
     {OptionId::rate, 'r', "rate", "RATE", ValueType::u64, 1, false, false, "30", "Video playback rate",
      "Video playback rate.\n\nThis value now works so quirky, you just have to test your case."},
-    {OptionId::ffmpeg_path, 'f', "ffmpeg", "FFMPEG_PATH", ValueType::text, 1, false, false, "ffmpeg", "Path to ffmpeg", ""},
+    {OptionId::ffmpeg_path, 'f', "ffmpeg", "FFMPEG_PATH", ValueType::text, 1, false, false, "ffmpeg", "Path to ffmpeg",
+     ""},
     {OptionId::ffplay_path, '\0', "ffplay", "FFPLAY_PATH", ValueType::text, 1, false, false, "", "Path to ffplay",
      "Path to ffplay.\n\nIf given, there's a chance sound will play along."},
     {OptionId::video_path, 'v', "video", "VIDEO_PATH", ValueType::text, 1, false, true, "", "Path to video",

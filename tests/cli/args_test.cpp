@@ -11,8 +11,8 @@
 namespace lumaflick {
 namespace {
 
-const std::string USAGE_TAIL =
-    "\n\nUsage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n\nFor more information, try '--help'.\n";
+const std::string USAGE_TAIL = "\n\nUsage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n\n"
+                               "For more information, try '--help'.\n";
 
 std::vector<std::string> command(std::vector<std::string> head, const std::vector<std::string>& tail)
 {
@@ -57,7 +57,9 @@ ParseExit expect_exit(const std::vector<std::string>& words)
 
 TEST(ParseArgs, PasswordAndVideoAloneGiveTheDefaults)
 {
-    for (const auto& words : {command({"-p", "pw", "-v", "clip.mp4"}, {}), command({"-v", "clip.mp4", "-p", "pw"}, {})}) {
+    const auto one_order = command({"-p", "pw", "-v", "clip.mp4"}, {});
+    const auto other_order = command({"-v", "clip.mp4", "-p", "pw"}, {});
+    for (const auto& words : {one_order, other_order}) {
         const Args args = expect_args(words);
         EXPECT_EQ(args, defaults());
         EXPECT_FALSE(args.ffplay_path);
