@@ -1,7 +1,13 @@
 #include "button_grid.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define LUMAFLICK_GRID_X86 1
+#include <immintrin.h>
+#endif
 
 namespace lumaflick {
 namespace {
@@ -54,6 +60,71 @@ private:
     const char* end_;
 };
 
+struct SharedLines {
+    std::size_t bytes = 0;  // through the last shared line's line feed
+    std::size_t lines = 0;
+};
+
+#if defined(LUMAFLICK_GRID_X86)
+
+bool has_avx2() noexcept
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
+}
+
+__attribute__((target("avx2"))) SharedLines shared_leading_lines_avx2(const char* now, const char* before,
+                                                                      std::size_t size) noexcept
+{
+    SharedLines shared;
+    const __m256i feed = _mm256_set1_epi8('\n');
+    std::size_t i = 0;
+    for (; i + 32 <= size; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(now + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(before + i));
+        const auto same = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
+        auto feeds = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, feed)));
+        if (same != 0xFFFFFFFFU) {
+            feeds &= (std::uint32_t{1} << std::countr_one(same)) - 1;
+        }
+        if (feeds != 0) {
+            shared.lines += static_cast<std::size_t>(std::popcount(feeds));
+            shared.bytes = i + static_cast<std::size_t>(std::bit_width(feeds));
+        }
+        if (same != 0xFFFFFFFFU) {
+            return shared;
+        }
+    }
+    for (; i < size && now[i] == before[i]; ++i) {
+        if (now[i] == '\n') {
+            ++shared.lines;
+            shared.bytes = i + 1;
+        }
+    }
+    return shared;
+}
+
+#endif
+
+// The leading lines, line feeds included, that both texts share byte for byte:
+// such lines are unchanged, and one pass over both texts finds them several
+// times faster than searching each line's end.
+SharedLines shared_leading_lines(std::string_view current, std::string_view previous) noexcept
+{
+#if defined(LUMAFLICK_GRID_X86)
+    if (has_avx2()) {
+        return shared_leading_lines_avx2(current.data(), previous.data(), std::min(current.size(), previous.size()));
+    }
+#endif
+    // Elsewhere the line by line comparison does all the work.
+    (void)current;
+    (void)previous;
+    return {};
+}
+
 }  // namespace
 
 insim::IS_BTN make_button_template() noexcept
@@ -69,10 +140,11 @@ insim::IS_BTN make_button_template() noexcept
 void collect_changed_buttons(std::string_view current, std::string_view previous, insim::IS_BTN& button_template,
                              std::vector<insim::IS_BTN>& packets)
 {
-    LineReader current_lines(current);
-    LineReader previous_lines(previous);
-    std::uint8_t click_id = button_template.ClickID;
-    std::uint8_t top = button_template.T;
+    const SharedLines shared = shared_leading_lines(current, previous);
+    LineReader current_lines(current.substr(shared.bytes));
+    LineReader previous_lines(previous.substr(shared.bytes));
+    auto click_id = static_cast<std::uint8_t>(button_template.ClickID + shared.lines);
+    auto top = static_cast<std::uint8_t>(button_template.T + BUTTON_HEIGHT * shared.lines);
     const std::size_t first_packet = packets.size();
 
     while (!current_lines.done()) {

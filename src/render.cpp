@@ -69,11 +69,12 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
 #if defined(LUMAFLICK_RENDER_X86)
 
 // For glyph strings of one common length L (1 to 4), all four fit in one
-// 16-byte register at offsets 4 × class, so 16 pixels become 16 × L bytes with
-// two byte shuffles per 16 output bytes.
+// 16-byte table, so each 16 output bytes take two byte shuffles: one spreads
+// the pixels' classes over their L bytes, one looks the bytes up. Comparisons
+// give -1 per threshold reached, so a pixel's byte k sits at 4k + 3 - class.
 template <std::size_t L>
 struct ShufflePatterns {
-    // Output byte j of the 16 pixels comes from pixel j / L, glyph byte j % L.
+    // Output byte j of 16 pixels comes from pixel j / L, glyph byte j % L.
     std::array<std::array<std::uint8_t, 16>, L> pixel{};
     std::array<std::array<std::uint8_t, 16>, L> offset{};
 
@@ -83,7 +84,7 @@ struct ShufflePatterns {
             for (std::size_t b = 0; b < 16; ++b) {
                 const std::size_t j = 16 * part + b;
                 pixel[part][b] = static_cast<std::uint8_t>(j / L);
-                offset[part][b] = static_cast<std::uint8_t>(j % L);
+                offset[part][b] = static_cast<std::uint8_t>(4 * (j % L) + 3);
             }
         }
     }
@@ -92,81 +93,110 @@ struct ShufflePatterns {
 template <std::size_t L>
 inline constexpr ShufflePatterns<L> shuffle_patterns{};
 
-template <std::size_t L>
-__attribute__((target("ssse3"))) void render_uniform_ssse3(std::span<const std::uint8_t> pixels,
-                                                            const LumaThresholds& thresholds,
-                                                            const GlyphStrings& glyphs, char* out) noexcept
+#define LUMAFLICK_AVX2 __attribute__((target("avx2")))
+
+// Both 128-bit lanes hold the same 16 bytes.
+LUMAFLICK_AVX2 inline __m256i broadcast16(const std::uint8_t* bytes) noexcept
 {
-    alignas(16) std::array<std::uint8_t, 16> table{};
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+// Shuffles work within 128-bit lanes, so a 256-bit step renders two runs of
+// 16 pixels side by side and stores each lane's bytes where its run goes.
+template <std::size_t L>
+LUMAFLICK_AVX2 void render_uniform_avx2(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds,
+                                        const GlyphStrings& glyphs, char* out) noexcept
+{
+    std::array<std::uint8_t, 16> table{};
     for (std::size_t c = 0; c < 4; ++c) {
-        std::memcpy(table.data() + 4 * c, glyphs[c].data(), L);
+        for (std::size_t k = 0; k < L; ++k) {
+            table[4 * k + 3 - c] = static_cast<std::uint8_t>(glyphs[c][k]);
+        }
     }
-    const __m128i glyph_bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(table.data()));
-    __m128i pixel_pattern[L];
-    __m128i offset_pattern[L];
+    const __m256i glyph_bytes = broadcast16(table.data());
+    __m256i pixel_pattern[L];
+    __m256i offset_pattern[L];
+#pragma GCC unroll 4
     for (std::size_t part = 0; part < L; ++part) {
-        pixel_pattern[part] =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle_patterns<L>.pixel[part].data()));
-        offset_pattern[part] =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle_patterns<L>.offset[part].data()));
+        pixel_pattern[part] = broadcast16(shuffle_patterns<L>.pixel[part].data());
+        offset_pattern[part] = broadcast16(shuffle_patterns<L>.offset[part].data());
     }
-    const __m128i low = _mm_set1_epi8(static_cast<char>(thresholds.low));
-    const __m128i mid = _mm_set1_epi8(static_cast<char>(thresholds.mid));
-    const __m128i high = _mm_set1_epi8(static_cast<char>(thresholds.high));
-    const __m128i four = _mm_set1_epi8(4);
+    const __m256i low = _mm256_set1_epi8(static_cast<char>(thresholds.low));
+    const __m256i mid = _mm256_set1_epi8(static_cast<char>(thresholds.mid));
+    const __m256i high = _mm256_set1_epi8(static_cast<char>(thresholds.high));
+
+    // Minus the class of each byte: v >= t exactly when max(v, t) == v (unsigned).
+    const auto minus_class = [&](__m256i v) LUMAFLICK_AVX2 {
+        const __m256i at_low = _mm256_cmpeq_epi8(_mm256_max_epu8(v, low), v);
+        const __m256i at_mid = _mm256_cmpeq_epi8(_mm256_max_epu8(v, mid), v);
+        const __m256i at_high = _mm256_cmpeq_epi8(_mm256_max_epu8(v, high), v);
+        return _mm256_add_epi8(_mm256_add_epi8(at_low, at_mid), at_high);
+    };
+    const auto glyph_part = [&](__m256i classes, std::size_t part) LUMAFLICK_AVX2 {
+        const __m256i index = _mm256_add_epi8(_mm256_shuffle_epi8(classes, pixel_pattern[part]), offset_pattern[part]);
+        return _mm256_shuffle_epi8(glyph_bytes, index);
+    };
 
     for (std::size_t row = 0; row < pixels.size(); row += FRAME_WIDTH) {
         const std::size_t end = std::min(row + FRAME_WIDTH, pixels.size());
         std::size_t i = row;
-        for (; i + 16 <= end; i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels.data() + i));
-            // v >= t exactly when max(v, t) == v (unsigned); each true step adds 4.
-            const __m128i at_low = _mm_cmpeq_epi8(_mm_max_epu8(v, low), v);
-            const __m128i at_mid = _mm_cmpeq_epi8(_mm_max_epu8(v, mid), v);
-            const __m128i at_high = _mm_cmpeq_epi8(_mm_max_epu8(v, high), v);
-            const __m128i base = _mm_add_epi8(_mm_add_epi8(_mm_and_si128(at_low, four), _mm_and_si128(at_mid, four)),
-                                              _mm_and_si128(at_high, four));
+        for (; i + 32 <= end; i += 32) {
+            const __m256i classes =
+                minus_class(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels.data() + i)));
+#pragma GCC unroll 4
             for (std::size_t part = 0; part < L; ++part) {
-                const __m128i index = _mm_add_epi8(_mm_shuffle_epi8(base, pixel_pattern[part]), offset_pattern[part]);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(glyph_bytes, index));
-                out += 16;
+                const __m256i bytes = glyph_part(classes, part);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * part), _mm256_castsi256_si128(bytes));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (L + part)), _mm256_extracti128_si256(bytes, 1));
             }
+            out += 32 * L;
+        }
+        if (i + 16 <= end) {
+            const __m256i classes = minus_class(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels.data() + i))));
+#pragma GCC unroll 4
+            for (std::size_t part = 0; part < L; ++part) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * part),
+                                 _mm256_castsi256_si128(glyph_part(classes, part)));
+            }
+            out += 16 * L;
+            i += 16;
         }
         for (; i < end; ++i) {
-            std::memcpy(out, table.data() + 4 * glyph_class(pixels[i], thresholds), L);
+            std::memcpy(out, glyphs[glyph_class(pixels[i], thresholds)].data(), L);
             out += L;
         }
         *out++ = '\n';
     }
 }
 
-bool has_ssse3() noexcept
+bool has_avx2() noexcept
 {
     static const bool supported = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("ssse3") != 0;
+        return __builtin_cpu_supports("avx2") != 0;
     }();
     return supported;
 }
 
-// False when the glyph strings do not suit the shuffle path.
+// False when the glyph strings or the processor do not suit the shuffle path.
 bool render_uniform(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
                     std::string& text)
 {
     const std::size_t length = glyphs[0].size();
     const bool uniform = std::all_of(glyphs.begin(), glyphs.end(),
                                      [length](const std::string& glyph) { return glyph.size() == length; });
-    if (!uniform || length == 0 || length > 4 || !has_ssse3()) {
+    if (!uniform || length == 0 || length > 4 || !has_avx2()) {
         return false;
     }
     const std::size_t start = text.size();
     text.resize(start + pixels.size() * length + row_count(pixels.size()));
     char* out = text.data() + start;
     switch (length) {
-    case 1: render_uniform_ssse3<1>(pixels, thresholds, glyphs, out); break;
-    case 2: render_uniform_ssse3<2>(pixels, thresholds, glyphs, out); break;
-    case 3: render_uniform_ssse3<3>(pixels, thresholds, glyphs, out); break;
-    default: render_uniform_ssse3<4>(pixels, thresholds, glyphs, out); break;
+    case 1: render_uniform_avx2<1>(pixels, thresholds, glyphs, out); break;
+    case 2: render_uniform_avx2<2>(pixels, thresholds, glyphs, out); break;
+    case 3: render_uniform_avx2<3>(pixels, thresholds, glyphs, out); break;
+    default: render_uniform_avx2<4>(pixels, thresholds, glyphs, out); break;
     }
     return true;
 }

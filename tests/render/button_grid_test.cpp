@@ -151,6 +151,11 @@ TEST(CollectChangedButtons, ClickIdAndTopWrapAfter256)
     }
     EXPECT_EQ(packets[43].T, 2);
     EXPECT_EQ(packets[255].ClickID, 0);
+
+    // Unchanged lines count too, however they are skipped.
+    std::string previous = repeat("x\n", 300);
+    previous[2 * 280] = 'y';
+    expect_packets(collect(repeat("x\n", 300), previous), {{281 % 256, (6 * 280) % 256, "x"}});
 }
 
 TEST(CollectChangedButtons, TemplateEndsAfterTheLastLine)
@@ -171,6 +176,96 @@ TEST(CollectChangedButtons, TemplateEndsAfterTheLastLine)
     collect_changed_buttons("a\n", "a\n", button, packets);
     EXPECT_EQ(packets.size(), 2U);
     EXPECT_EQ(button.Text, with_c.Text);
+}
+
+// The plain reading of the rules, to check the fast paths against.
+std::vector<std::string_view> split_lines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t feed = text.find('\n');
+        if (feed == std::string_view::npos) {
+            lines.push_back(text);
+            break;
+        }
+        std::string_view line = text.substr(0, feed);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        text.remove_prefix(feed + 1);
+    }
+    return lines;
+}
+
+std::vector<Sent> reference_packets(std::string_view current, std::string_view previous)
+{
+    const auto now = split_lines(current);
+    const auto before = split_lines(previous);
+    std::vector<Sent> sent;
+    for (std::size_t k = 0; k < now.size(); ++k) {
+        const std::string_view old = k < before.size() ? before[k] : std::string_view{};
+        if (now[k] != old) {
+            sent.push_back({static_cast<unsigned>((k + 1) % 256), static_cast<unsigned>((6 * k) % 256),
+                            std::string(now[k])});
+        }
+    }
+    return sent;
+}
+
+class Random {
+public:
+    explicit Random(std::uint32_t seed) : state_(seed) {}
+    std::size_t below(std::size_t bound)
+    {
+        state_ = state_ * 1664525U + 1013904223U;
+        return (state_ >> 8) % bound;
+    }
+
+private:
+    std::uint32_t state_;
+};
+
+// Texts of many line lengths, and a previous text that differs from the
+// current one at a random place: within a line, at a line feed, by a carriage
+// return, by length, or not at all.
+TEST(CollectChangedButtons, AgreesWithThePlainRules)
+{
+    Random random(12345);
+    const char alphabet[] = {'^', '0', '_', 'x', '\r', '\n'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string current;
+        const std::size_t lines = random.below(40);
+        for (std::size_t k = 0; k < lines; ++k) {
+            const std::size_t length = random.below(4) == 0 ? random.below(300) : 240;
+            for (std::size_t b = 0; b < length; ++b) {
+                current += alphabet[random.below(4)];
+            }
+            current += random.below(10) == 0 ? "\r\n" : "\n";
+        }
+        if (random.below(8) == 0 && !current.empty()) {
+            current.pop_back();
+        }
+        std::string previous = current;
+        const std::size_t edits = random.below(4);
+        for (std::size_t e = 0; e < edits && !previous.empty(); ++e) {
+            const std::size_t at = random.below(previous.size());
+            switch (random.below(4)) {
+            case 0: previous[at] = alphabet[random.below(std::size(alphabet))]; break;
+            case 1: previous.resize(at); break;
+            case 2: previous.insert(at, 1, alphabet[random.below(std::size(alphabet))]); break;
+            default: previous.erase(at, 1); break;
+            }
+        }
+        if (random.below(2) == 0) {
+            std::swap(current, previous);
+        }
+        SCOPED_TRACE(::testing::Message() << "round " << round);
+        expect_packets(collect(current, previous), reference_packets(current, previous));
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
 }
 
 // A short read redraws only its own rows; the next full frame redraws the rest.
