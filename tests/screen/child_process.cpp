@@ -39,7 +39,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, args[0], &files.actions, nullptr, args.data(), environ) != 0) return std::nullopt;
+    if (posix_spawnp(&pid, args[0], &files.actions, nullptr, args.data(), environ) != 0) return std::nullopt;
     return ChildProcess(pid);
 }
 

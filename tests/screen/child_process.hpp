@@ -15,7 +15,7 @@ namespace screen_test {
 
 class ChildProcess {
 public:
-    // argv[0] is the program's path. Standard input is /dev/null.
+    // argv[0] is the program, by path or looked up on PATH. Standard input is /dev/null.
     static std::optional<ChildProcess> start(const std::vector<std::string>& argv, const std::filesystem::path& out,
                                              const std::filesystem::path& err);
     ~ChildProcess();
