@@ -23,7 +23,6 @@ public:
     explicit LineReader(std::string_view text) noexcept : pos_(text.data()), end_(text.data() + text.size()) {}
 
     bool done() const noexcept { return pos_ == end_; }
-    const char* position() const noexcept { return pos_; }
     std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - pos_); }
 
     // The next line, or an empty one once the text is used up.
@@ -43,17 +42,8 @@ public:
         return {start, static_cast<std::size_t>(line_end - start)};
     }
 
-    // Consumes `run` and its line feed when they come next, as they do when
-    // a line is unchanged, without searching for the line feed.
-    bool skip_if_next(std::string_view run) noexcept
-    {
-        if (remaining() <= run.size() || pos_[run.size()] != '\n' ||
-            std::memcmp(pos_, run.data(), run.size()) != 0) {
-            return false;
-        }
-        pos_ += run.size() + 1;
-        return true;
-    }
+    std::string_view rest() const noexcept { return {pos_, remaining()}; }
+    void skip(std::size_t bytes) noexcept { pos_ += bytes; }
 
 private:
     const char* pos_;
@@ -76,10 +66,11 @@ bool has_avx2() noexcept
     return supported;
 }
 
-__attribute__((target("avx2"))) SharedLines shared_leading_lines_avx2(const char* now, const char* before,
-                                                                      std::size_t size) noexcept
+// Compares whole 32-byte blocks and gives the offset at which the byte loop
+// goes on: the first differing byte, or the start of the last partial block.
+__attribute__((target("avx2"))) std::size_t shared_blocks_avx2(const char* now, const char* before, std::size_t size,
+                                                               SharedLines& shared) noexcept
 {
-    SharedLines shared;
     const __m256i feed = _mm256_set1_epi8('\n');
     std::size_t i = 0;
     for (; i + 32 <= size; i += 32) {
@@ -87,42 +78,43 @@ __attribute__((target("avx2"))) SharedLines shared_leading_lines_avx2(const char
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(before + i));
         const auto same = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
         auto feeds = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, feed)));
-        if (same != 0xFFFFFFFFU) {
-            feeds &= (std::uint32_t{1} << std::countr_one(same)) - 1;
+        const int equal = std::countr_one(same);
+        if (equal < 32) {
+            feeds &= (std::uint32_t{1} << equal) - 1;
         }
         if (feeds != 0) {
             shared.lines += static_cast<std::size_t>(std::popcount(feeds));
             shared.bytes = i + static_cast<std::size_t>(std::bit_width(feeds));
         }
-        if (same != 0xFFFFFFFFU) {
-            return shared;
+        if (equal < 32) {
+            return i + static_cast<std::size_t>(equal);
         }
     }
-    for (; i < size && now[i] == before[i]; ++i) {
-        if (now[i] == '\n') {
+    return i;
+}
+
+#endif
+
+// The leading lines, line feeds included, that both texts share byte for byte.
+// Such lines are unchanged, and one pass over both texts finds a run of them
+// several times faster than a search for each line's end.
+SharedLines shared_leading_lines(std::string_view current, std::string_view previous) noexcept
+{
+    const std::size_t size = std::min(current.size(), previous.size());
+    SharedLines shared;
+    std::size_t i = 0;
+#if defined(LUMAFLICK_GRID_X86)
+    if (has_avx2()) {
+        i = shared_blocks_avx2(current.data(), previous.data(), size, shared);
+    }
+#endif
+    for (; i < size && current[i] == previous[i]; ++i) {
+        if (current[i] == '\n') {
             ++shared.lines;
             shared.bytes = i + 1;
         }
     }
     return shared;
-}
-
-#endif
-
-// The leading lines, line feeds included, that both texts share byte for byte:
-// such lines are unchanged, and one pass over both texts finds them several
-// times faster than searching each line's end.
-SharedLines shared_leading_lines(std::string_view current, std::string_view previous) noexcept
-{
-#if defined(LUMAFLICK_GRID_X86)
-    if (has_avx2()) {
-        return shared_leading_lines_avx2(current.data(), previous.data(), std::min(current.size(), previous.size()));
-    }
-#endif
-    // Elsewhere the line by line comparison does all the work.
-    (void)current;
-    (void)previous;
-    return {};
 }
 
 }  // namespace
@@ -140,25 +132,27 @@ insim::IS_BTN make_button_template() noexcept
 void collect_changed_buttons(std::string_view current, std::string_view previous, insim::IS_BTN& button_template,
                              std::vector<insim::IS_BTN>& packets)
 {
-    const SharedLines shared = shared_leading_lines(current, previous);
-    LineReader current_lines(current.substr(shared.bytes));
-    LineReader previous_lines(previous.substr(shared.bytes));
-    auto click_id = static_cast<std::uint8_t>(button_template.ClickID + shared.lines);
-    auto top = static_cast<std::uint8_t>(button_template.T + BUTTON_HEIGHT * shared.lines);
+    LineReader current_lines(current);
+    LineReader previous_lines(previous);
+    std::uint8_t click_id = button_template.ClickID;
+    std::uint8_t top = button_template.T;
     const std::size_t first_packet = packets.size();
 
     while (!current_lines.done()) {
+        const SharedLines shared = shared_leading_lines(current_lines.rest(), previous_lines.rest());
+        current_lines.skip(shared.bytes);
+        previous_lines.skip(shared.bytes);
+        click_id = static_cast<std::uint8_t>(click_id + shared.lines);
+        top = static_cast<std::uint8_t>(top + BUTTON_HEIGHT * shared.lines);
+        if (current_lines.done()) {
+            break;
+        }
+
+        // Lines can still be equal here: one may end in a carriage return before
+        // its line feed, or at the end of the text without one.
         ++click_id;
-        const char* start = current_lines.position();
         const std::string_view line = current_lines.next();
-        // The raw run (carriage return included) ended by a line feed: equal runs
-        // mean equal lines, which is the common case and needs no search.
-        const char* after = current_lines.position();
-        const bool fed = after != start && after[-1] == '\n';
-        const std::string_view run(start, static_cast<std::size_t>(after - start) - (fed ? 1 : 0));
-        const bool unchanged =
-            (fed && previous_lines.skip_if_next(run)) || line == previous_lines.next();
-        if (!unchanged) {
+        if (line != previous_lines.next()) {
             button_template.ClickID = click_id;
             button_template.T = top;
             packets.push_back(button_template);
