@@ -1,5 +1,4 @@
 #include "insim/error.hpp"
-#include "insim/result.hpp"
 
 #include <gtest/gtest.h>
 
@@ -111,23 +110,12 @@ TEST(ErrorKind, SocketAndFileErrors)
     }
 }
 
-TEST(ErrorValue, EqualityAndPassingUp)
+TEST(ErrorValue, Equality)
 {
     EXPECT_EQ(Error::message("a"), Error::message("a"));
     EXPECT_NE(Error::message("a"), Error::message("b"));
     EXPECT_NE(Error::message("Connection refused"),
               Error::system(std::make_error_code(std::errc::connection_refused)));
-
-    const auto fails = []() -> insim::Result<int> { return Error::message("no"); };
-    const auto passes_up = [&]() -> insim::Status {
-        auto value = fails();
-        if (!value) return std::move(value).error();
-        return insim::ok();
-    };
-    const insim::Status status = passes_up();
-    ASSERT_FALSE(status);
-    EXPECT_EQ(status.error(), Error::message("no"));
-    EXPECT_TRUE(insim::ok());
 }
 
 }  // namespace
