@@ -142,6 +142,9 @@ TEST(Terminal, DrawsInPlaceWithOneColourChangePerRun)
     EXPECT_EQ(first_row.find("\x1b[48;2;255;0;0m   \x1b[48;2;0;0;255m \x1b[48;2;40;44;52m"), 0u) << first_row;
     EXPECT_NE(out.find("message: hi"), std::string::npos);
 
+    // A client's text cannot steer the terminal; UTF-8 passes.
+    EXPECT_EQ(printable("a\x1b[2J\x07\x7f\tb \xc3\xa9"), "a\\x1b[2J\\x07\\x7f\\x09b \xc3\xa9");
+
     const std::string plain = plain_picture(picture);
     EXPECT_EQ(plain.size(), 81u * 30);
     EXPECT_EQ(plain.substr(0, 6), "---:  ");

@@ -51,16 +51,17 @@ void Console::packet(SessionTime at, const DecodedPacket& packet)
 
 void Console::message(std::string_view text)
 {
+    const std::string line = "message: " + printable(text);
     if (config_.terminal) {
-        remember("message: " + std::string(text));
+        remember(line);
     } else {
-        put(out_, "message: " + std::string(text) + "\n");
+        put(out_, line + "\n");
     }
 }
 
 void Console::warning(std::string_view text)
 {
-    const std::string line = "warning: " + std::string(text);
+    const std::string line = "warning: " + printable(text);
     if (config_.terminal) {
         remember(line);
         held_.push_back(line);

@@ -60,6 +60,24 @@ void ansi_screen(const Picture& picture, std::string_view header, std::span<cons
     out += "\x1b[0m\x1b[J";
 }
 
+std::string printable(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        constexpr const char* hex = "0123456789abcdef";
+        out += "\\x";
+        out += hex[byte >> 4];
+        out += hex[byte & 0xf];
+    }
+    return out;
+}
+
 std::string plain_picture(const Picture& picture)
 {
     std::string out;

@@ -18,6 +18,10 @@ inline constexpr std::string_view ANSI_END = "\x1b[0m\x1b[?25h";
 void ansi_screen(const Picture& picture, std::string_view header, std::span<const std::string> footer,
                  std::string& out);
 
+// A client's text made safe to print: control bytes, which could steer the
+// terminal, become \xHH; everything else is kept, so UTF-8 stays readable.
+std::string printable(std::string_view text);
+
 // The picture as plain text, a character per cell by brightness from ' ' (no
 // glyph) and '.' (black) to '@' (white), each row ended by a line feed.
 std::string plain_picture(const Picture& picture);
