@@ -20,9 +20,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # user's machine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
+# ctest runs every Windows test program through wine, in a prefix of the build
+# folder's own, without a display and without wine's debug chatter.
 find_program(LUMAFLICK_WINE NAMES wine wine64)
+set(LUMAFLICK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix of the Windows tests")
+set(LUMAFLICK_WINE_ENV WINEPREFIX=${LUMAFLICK_WINEPREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=")
 if(LUMAFLICK_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${LUMAFLICK_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+      ${LUMAFLICK_WINE_ENV} ${LUMAFLICK_WINE})
 endif()
 
 # try_compile projects load this file too; only the real build needs headers.
