@@ -259,8 +259,11 @@ Status ChildProcess::terminate()
     HANDLE process = handle_->process.get();
     if (::TerminateProcess(process, 1)) return ok();
     const Error failure = Error::last_system_error();
-    // A process that has exited refuses termination with access denied.
-    if (failure.code().value() == static_cast<int>(ERROR_ACCESS_DENIED) && ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+    // A process that has exited, or is still exiting, refuses termination
+    // with access denied; the latter is gone a moment later.
+    constexpr DWORD EXIT_GRACE_MS = 2000;
+    if (failure.code().value() == static_cast<int>(ERROR_ACCESS_DENIED) &&
+        ::WaitForSingleObject(process, EXIT_GRACE_MS) == WAIT_OBJECT_0) {
         return ok();
     }
     return failure;
