@@ -103,8 +103,8 @@ __attribute__((target("avx2,popcnt"))) std::size_t shared_blocks_avx2(const char
         feed_sums = _mm256_add_epi64(feed_sums, _mm256_sad_epu8(feeds, _mm256_setzero_si256()));
         last_feeds = _mm256_testz_si256(feeds, feeds) != 0 ? last_feeds : i + 128;
     }
-    alignas(32) std::array<std::uint64_t, 4> sums{};
-    _mm256_store_si256(reinterpret_cast<__m256i*>(sums.data()), feed_sums);
+    std::array<std::uint64_t, 4> sums{};
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.data()), feed_sums);
     std::size_t lines = shared.lines + static_cast<std::size_t>(sums[0] + sums[1] + sums[2] + sums[3]);
     std::size_t bytes = shared.bytes;
     if (last_feeds != 0) {

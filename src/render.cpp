@@ -11,27 +11,6 @@
 namespace lumaflick {
 namespace {
 
-std::uint64_t sum_bytes(std::span<const std::uint8_t> pixels) noexcept
-{
-    std::uint64_t sum = 0;
-    std::size_t i = 0;
-#if defined(LUMAFLICK_RENDER_X86)
-    // SSE2 is part of x86-64; psadbw adds 16 bytes in two 64-bit lanes.
-    const __m128i zero = _mm_setzero_si128();
-    __m128i lanes = zero;
-    for (; i + 16 <= pixels.size(); i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels.data() + i));
-        lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, zero));
-    }
-    sum = static_cast<std::uint64_t>(_mm_cvtsi128_si64(lanes)) +
-          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lanes, lanes)));
-#endif
-    for (; i < pixels.size(); ++i) {
-        sum += pixels[i];
-    }
-    return sum;
-}
-
 std::size_t row_count(std::size_t pixels) noexcept { return (pixels + FRAME_WIDTH - 1) / FRAME_WIDTH; }
 
 // Any glyph strings: one table lookup and one copy per pixel, into a text sized
@@ -68,6 +47,33 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
 
 #if defined(LUMAFLICK_RENDER_X86)
 
+#define LUMAFLICK_AVX2 __attribute__((target("avx2")))
+
+bool has_avx2() noexcept
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
+}
+
+// Adds whole 32-byte blocks; gives the count of bytes added.
+LUMAFLICK_AVX2 std::size_t sum_blocks_avx2(std::span<const std::uint8_t> pixels, std::uint64_t& sum) noexcept
+{
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i lanes = zero;
+    std::size_t i = 0;
+    for (; i + 32 <= pixels.size(); i += 32) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels.data() + i));
+        lanes = _mm256_add_epi64(lanes, _mm256_sad_epu8(bytes, zero));
+    }
+    std::array<std::uint64_t, 4> parts{};
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(parts.data()), lanes);
+    sum += parts[0] + parts[1] + parts[2] + parts[3];
+    return i;
+}
+
 // For glyph strings of one common length L (1 to 4), all four fit in one
 // 16-byte table, so each 16 output bytes take two byte shuffles: one spreads
 // the pixels' classes over their L bytes, one looks the bytes up. Comparisons
@@ -92,8 +98,6 @@ struct ShufflePatterns {
 
 template <std::size_t L>
 inline constexpr ShufflePatterns<L> shuffle_patterns{};
-
-#define LUMAFLICK_AVX2 __attribute__((target("avx2")))
 
 // Both 128-bit lanes hold the same 16 bytes.
 LUMAFLICK_AVX2 inline __m256i broadcast16(const std::uint8_t* bytes) noexcept
@@ -170,15 +174,6 @@ LUMAFLICK_AVX2 void render_uniform_avx2(std::span<const std::uint8_t> pixels, co
     }
 }
 
-bool has_avx2() noexcept
-{
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-
 // False when the glyph strings or the processor do not suit the shuffle path.
 bool render_uniform(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
                     std::string& text)
@@ -209,6 +204,21 @@ bool render_uniform(std::span<const std::uint8_t>, const LumaThresholds&, const 
 }
 
 #endif
+
+std::uint64_t sum_bytes(std::span<const std::uint8_t> pixels) noexcept
+{
+    std::uint64_t sum = 0;
+    std::size_t i = 0;
+#if defined(LUMAFLICK_RENDER_X86)
+    if (has_avx2()) {
+        i = sum_blocks_avx2(pixels, sum);
+    }
+#endif
+    for (; i < pixels.size(); ++i) {
+        sum += pixels[i];
+    }
+    return sum;
+}
 
 }  // namespace
 
