@@ -82,5 +82,31 @@ TEST(FakeLfs, RecordsUntilItClosesAfterTheGivenByteCount)
     EXPECT_GE((*lfs)->bytes().size(), 6U);
 }
 
+TEST(FakeLfs, HoldsBackReadingForThePause)
+{
+    FakeLfsOptions options;
+    options.pause_after_bytes = 4;
+    options.pause_for = 300ms;
+    auto lfs = FakeLfs::start(options);
+    ASSERT_TRUE(lfs) << lfs.error().debug();
+
+    const ClientSocket client;
+    ASSERT_GE(client.fd, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons((*lfs)->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::uint8_t tiny[] = {1, 3, 0, 0};
+    ASSERT_EQ(::send(client.fd, tiny, sizeof tiny, MSG_NOSIGNAL), 4);
+    ASSERT_TRUE((*lfs)->wait_bytes(4, 5s));
+    ASSERT_EQ(::send(client.fd, tiny, sizeof tiny, MSG_NOSIGNAL), 4);
+    ASSERT_TRUE((*lfs)->wait_bytes(8, 5s));
+
+    const auto chunks = (*lfs)->chunks();
+    ASSERT_EQ(chunks.size(), 2U);
+    EXPECT_GE(chunks[1].at - chunks[0].at, 290ms);
+}
+
 }  // namespace
 }  // namespace lumaflick::test

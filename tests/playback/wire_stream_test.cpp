@@ -9,6 +9,8 @@ struct Address {
     bool local;
 };
 
+void PrintTo(const Address& address, std::ostream* out) { *out << address.ip; }
+
 class WireStream : public PlaybackTest, public ::testing::WithParamInterface<Address> {};
 
 // Rate 1000 makes the skip threshold zero, so that no frame is dropped however
