@@ -57,6 +57,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shellapi.h>
 #else
 #include <csignal>
 #include <unistd.h>
@@ -92,6 +100,27 @@ bool write_stdout(const unsigned char* data, std::size_t size)
     }
     return true;
 }
+
+#ifdef _WIN32
+// The C runtime's argv is in the ANSI code page and loses other letters; the
+// wide command line, split as ffmpeg splits it, keeps them all (as UTF-8).
+std::vector<std::string> wide_arguments()
+{
+    std::vector<std::string> words;
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr) return words;
+    for (int i = 0; i < count; ++i) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string word(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+        if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, word.data(), size, nullptr, nullptr);
+        word.pop_back();
+        words.push_back(word);
+    }
+    ::LocalFree(wide);
+    return words;
+}
+#endif
 
 void close_stdout()
 {
@@ -279,6 +308,14 @@ int main(int argc, char** argv)
 {
 #ifdef _WIN32
     _setmode(1, _O_BINARY);
+    std::vector<std::string> words = wide_arguments();
+    std::vector<char*> word_pointers;
+    for (auto& word : words) word_pointers.push_back(word.data());
+    word_pointers.push_back(nullptr);
+    if (!words.empty()) {
+        argc = static_cast<int>(words.size());
+        argv = word_pointers.data();
+    }
 #else
     // A vanished reader shows up as a failed write, not as a silent death.
     std::signal(SIGPIPE, SIG_IGN);
