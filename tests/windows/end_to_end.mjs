@@ -122,7 +122,7 @@ test('a whole playback: init packet, button blocks, statistics, exit 0', async (
   // Each frame well after the last, so that none is skipped as late.
   writeFileSync(plan, 'sleep 200\ngradient\nsleep 150\nframe 2400 0\nsleep 150\nframe 2400 0\nsleep 150\ngradient\n');
   const log = path.join(dir, 'decoder.log');
-  const video = 'C:\\My Videos\\a "quoted" clip\\';
+  const video = 'C:\\My Vid\u00e9os\\a "quoted" \u043a\u043b\u0438\u043f\\';
   const result = await run(opts, [
     '-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', '--ffmpeg', windowsPath(opts.decoder),
     '-v', video, '-s', '1.5', '-t', '0:02',

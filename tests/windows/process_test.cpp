@@ -75,8 +75,6 @@ TEST(StartProcess, ArgumentsArriveUnchangedAndStdinIsTheNullDevice)
     }
 }
 
-// The C runtime's argv of the scripted decoder is in the ANSI code page, so
-// it is given only ASCII; argument-echo covers the rest.
 TEST(StartProcess, ScriptedDecoderRecordsTheArgumentList)
 {
     test::TempDir dir;
@@ -84,8 +82,8 @@ TEST(StartProcess, ScriptedDecoderRecordsTheArgumentList)
     test::ScopedEnv log_env("SCRIPTED_DECODER_LOG", log.string());
     test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN", dir.write("plan", "frames 3 2400 7\n").string());
 
-    const Words arguments{"-re", "-ss", "1:02.5", "-i", "C:\\My Videos\\a \"quoted\" clip\\", "-t", "",
-                          "-vf", "scale=80:30,fps=30,format=gray", "-f", "rawvideo", "-"};
+    const Words arguments{"-re", "-ss", "1:02.5", "-i", "C:\\My Vid\xc3\xa9os\\a \"quoted\" \xd0\xba\xd0\xbb\xd0\xb8\xd0\xbf\\",
+                          "-t", "", "-vf", "scale=80:30,fps=30,format=gray", "-f", "rawvideo", "-"};
     auto started = start_process(decoder_path, arguments, {Stdio::null, Stdio::pipe, Stdio::inherit});
     ASSERT_TRUE(started.has_value()) << started.error().debug();
     const std::string frames = read_all(started->output);
