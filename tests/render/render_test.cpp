@@ -154,12 +154,6 @@ TEST(RenderFrameText, KnownFrames)
     }
 }
 
-TEST(RenderFrameText, LineFeedGlyphSplitsEveryRow)
-{
-    const std::string text = render(filled(FRAME_SIZE, 0), GlyphStrings{"a\nb", "x", "y", "z"});
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(FRAME_HEIGHT * (FRAME_WIDTH + 1)));
-}
-
 // Every length of glyph string, equal or mixed, over frames of every shape,
 // must give the text of the plain rules and fit the reserved size.
 TEST(RenderFrameText, MatchesThePlainRules)
