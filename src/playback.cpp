@@ -94,7 +94,14 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
 
     if (args.delay) {
         print_line("Prepare yourself, we're startin' in!");
-        co_await sleep_for(start_delay(*args.delay));
+        // A delay longer than the keep-alive interval must not let LFS drop us.
+        auto remaining = start_delay(*args.delay);
+        while (remaining > keepalive_interval) {
+            co_await sleep_for(keepalive_interval);
+            if (auto sent = co_await connection->send(insim::IS_TINY{}); !sent) co_return std::move(sent).error();
+            remaining -= keepalive_interval;
+        }
+        co_await sleep_for(remaining);
     }
 
     const std::string filter = make_filter_string(args.rate);

@@ -50,3 +50,30 @@ TEST_F(PlaybackTest, KeepAliveOnlyWhileThePictureStandsStill)
 
 }  // namespace
 }  // namespace lumaflick::test
+
+namespace lumaflick::test {
+namespace {
+
+// A long --delay is a silent stretch too: it must not let LFS drop us before
+// the first frame.
+TEST_F(PlaybackTest, KeepAliveDuringALongStartDelay)
+{
+    write_plan("frame 2400 0\n");
+    FakeLfs& lfs = start_lfs();
+    const RunOutcome outcome = play(arguments({"-r", "1000", "--delay", "2500"}), LUMAFLICK_SHORT_KEEPALIVE);
+    EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+    ASSERT_TRUE(lfs.wait_closed(5s));
+
+    const auto packets = lfs.packets().packets;
+    ASSERT_GE(packets.size(), 4U);
+    EXPECT_EQ(packets[0].type(), TYPE_ISI);
+    // 2.5 s at one keep-alive a second: two, both before the first button.
+    EXPECT_EQ(packets[1].type(), TYPE_TINY);
+    EXPECT_EQ(packets[2].type(), TYPE_TINY);
+    EXPECT_EQ(packets[3].type(), TYPE_BTN);
+    EXPECT_GE(between(packets[0].at, packets[1].at), 950ms);
+    EXPECT_GE(between(packets[1].at, packets[2].at), 950ms);
+}
+
+}  // namespace
+}  // namespace lumaflick::test
