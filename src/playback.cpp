@@ -62,15 +62,6 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(milliseconds, longest)));
 }
 
-// Room for a whole frame of the longest glyph string, so that rendering never
-// grows the texts once they are reserved.
-std::size_t text_capacity(const GlyphStrings& glyphs)
-{
-    std::size_t longest = 0;
-    for (const auto& glyph : glyphs) longest = std::max(longest, glyph.size());
-    return FRAME_SIZE * longest + FRAME_HEIGHT;
-}
-
 }  // namespace
 
 asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono::milliseconds keepalive_interval)
@@ -117,7 +108,8 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
         ffplay = std::move(*sound);
     }
 
-    const std::size_t capacity = text_capacity(glyphs);
+    // Room for a whole frame, so that rendering never grows the texts.
+    const std::size_t capacity = max_frame_text_size(glyphs);
     std::string current;
     current.reserve(capacity);
     std::string previous;
