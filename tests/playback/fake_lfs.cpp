@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -71,6 +72,12 @@ insim::Result<std::unique_ptr<FakeLfs>> FakeLfs::start(FakeLfsOptions options)
     if (listener->fd < 0) return last_error();
     const int yes = 1;
     ::setsockopt(listener->fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (options.receive_buffer > 0 && ::setsockopt(listener->fd, SOL_SOCKET, SO_RCVBUF, &options.receive_buffer,
+                                                   sizeof options.receive_buffer) != 0)
+        return last_error();
+    if (options.max_segment > 0 && ::setsockopt(listener->fd, IPPROTO_TCP, TCP_MAXSEG, &options.max_segment,
+                                                sizeof options.max_segment) != 0)
+        return last_error();
     if (::bind(listener->fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return last_error();
     if (::listen(listener->fd, 4) != 0) return last_error();
     socklen_t length = sizeof address;
@@ -116,6 +123,10 @@ void FakeLfs::serve(const std::stop_token& stop)
         resume_at = Clock::now() + options_.pause_for;
     };
     const auto finish = [&] {
+        if (connection && options_.reset_on_close) {
+            const linger abort{1, 0};
+            ::setsockopt(connection->fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
         connection.reset();
         const std::lock_guard lock(mutex_);
         closed_ = true;

@@ -25,6 +25,14 @@ struct FakeLfsOptions {
     std::chrono::milliseconds pause_for{0};
     // Close the connection once at least this many bytes have arrived.
     std::optional<std::size_t> close_after_bytes;
+    // Close with SO_LINGER 0: the peer sees a reset instead of an orderly end.
+    bool reset_on_close = false;
+    // SO_RCVBUF and TCP_MAXSEG of the listener, inherited by the connection
+    // (0: the system's). A stalled reader pushes back on the writer only when
+    // both are small: the writer's send buffer grows with the segment size
+    // announced to it (64 KiB on loopback, making a buffer of megabytes).
+    int receive_buffer = 0;
+    int max_segment = 0;
 };
 
 // What one read returned, stamped when it returned.

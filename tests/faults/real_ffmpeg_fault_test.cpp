@@ -1,0 +1,101 @@
+// The real ffmpeg on videos it cannot read, and on a path that only survives
+// if it reaches ffmpeg as one untouched argument.
+#include <cstdlib>
+#include <regex>
+
+#include "playback_fixture.hpp"
+
+namespace lumaflick::test {
+namespace {
+
+std::optional<std::string> find_on_path(std::string_view name)
+{
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return std::nullopt;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+    }
+    return std::nullopt;
+}
+
+bool has_error_line(const std::string& err)
+{
+    return err.starts_with("Error: ") || err.find("\nError: ") != std::string::npos;
+}
+
+TEST_F(PlaybackTest, VideoFfmpegCannotReadEndsInAnOrderlyWay)
+{
+    if (!find_on_path("ffmpeg")) GTEST_SKIP() << "ffmpeg is not on the search path";
+    struct Case {
+        const char* name;
+        std::optional<std::string> content;  // nullopt: no such file
+    };
+    const std::vector<Case> cases{
+        {"an empty file", ""},
+        {"a text file named .mp4", "this is not a video\n"},
+        {"a file that does not exist", std::nullopt},
+    };
+    const std::string statistics = "Read bytes: 0kB, Skipped 0 frames (0%)";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(video_);
+        if (c.content) dir_.write(std::filesystem::path(video_).filename().string(), *c.content);
+        FakeLfs& lfs = start_lfs();
+        // The default "ffmpeg" comes from the search path.
+        const RunOutcome outcome = play({"-a", lfs.endpoint(), "-p", "secret", "-v", video_});
+
+        EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, "Runnin'\n" + statistics + "\n");
+        EXPECT_FALSE(has_error_line(outcome.err)) << outcome.err;
+        EXPECT_NE(outcome.err.find(video_), std::string::npos) << "ffmpeg's own complaint belongs on the console";
+        ASSERT_TRUE(lfs.wait_closed(2s));
+        const auto packets = lfs.packets().packets;
+        ASSERT_EQ(packets.size(), 2U) << "init and the message only";
+        EXPECT_EQ(message(packets[1]), statistics);
+    }
+}
+
+TEST_F(PlaybackTest, VideoPathWithQuotesSpacesAndLettersReachesFfmpegWhole)
+{
+    const auto ffmpeg = find_on_path("ffmpeg");
+    if (!ffmpeg) GTEST_SKIP() << "ffmpeg is not on the search path";
+    const std::string made = (dir_.path() / "plain.mp4").string();
+    RunOptions quiet;
+    quiet.timeout = 30s;
+    const auto generated = run(*ffmpeg,
+                               {"-hide_banner", "-loglevel", "error", "-nostdin", "-f", "lavfi", "-i",
+                                "testsrc=size=160x120:rate=25", "-t", "1", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                                made},
+                               quiet);
+    ASSERT_TRUE(generated && generated->exit_status == 0) << (generated ? generated->err : generated.error().debug());
+    // A shell would split, unquote or expand this; ffmpeg would not find the file.
+    const std::u8string name = u8"it's a \"quoted\" clip & $HOME; `id` \u00c4\u00f6\u00fc \u00f1 \u65e5\u672c.mp4";
+    const std::filesystem::path odd = dir_.path() / name;
+    std::filesystem::copy_file(made, odd);
+
+    FakeLfs& lfs = start_lfs();
+    const RunOutcome outcome = play({"-a", lfs.endpoint(), "-p", "secret", "-v", odd.string()});
+    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
+    EXPECT_FALSE(has_error_line(outcome.err)) << outcome.err;
+    ASSERT_EQ(outcome.out_lines.size(), 2U) << outcome.out;
+    EXPECT_EQ(outcome.out_lines[0].text, "Runnin'");
+    // One second at 30 frames a second, some perhaps skipped: never nothing.
+    const std::string& line = outcome.out_lines[1].text;
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(line, parts, std::regex(R"(Read bytes: (\d+)kB, Skipped \d+ frames \(\d+%\))")))
+        << line;
+    EXPECT_GE(std::stoul(parts[1]), 20U) << line;
+
+    ASSERT_TRUE(lfs.wait_closed(2s));
+    const auto packets = lfs.packets().packets;
+    EXPECT_GE(of_type(packets, TYPE_BTN).size(), 30U) << "no picture reached LFS";
+    ASSERT_EQ(of_type(packets, TYPE_MST).size(), 1U);
+    EXPECT_EQ(message(packets.back()), line);
+}
+
+}  // namespace
+}  // namespace lumaflick::test
