@@ -39,32 +39,32 @@ Error unexpected_argument(std::string_view word)
 
 const OptionSpec* find_long(std::string_view name)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& spec) {
-        return !spec.long_name.empty() && spec.long_name == name;
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& opt) {
+        return !opt.long_name.empty() && opt.long_name == name;
     });
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 
 const OptionSpec* find_short(char name)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& spec) {
-        return spec.short_name != '\0' && spec.short_name == name;
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& opt) {
+        return opt.short_name != '\0' && opt.short_name == name;
     });
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 
 // The name under which CLI11 knows the option.
-std::string cli11_name(const OptionSpec& spec)
+std::string cli11_name(const OptionSpec& opt)
 {
-    return spec.long_name.empty() ? std::string{'-', spec.short_name} : "--" + std::string(spec.long_name);
+    return opt.long_name.empty() ? std::string{'-', opt.short_name} : "--" + std::string(opt.long_name);
 }
 
-Error missing_values(const OptionSpec& spec, std::size_t given)
+Error missing_values(const OptionSpec& opt, std::size_t given)
 {
-    if (spec.values == 1 || given == 0) {
-        return Error::message("a value is required for " + in_quotes(option_display(spec)) + " but none was supplied");
+    if (opt.values == 1 || given == 0) {
+        return Error::message("a value is required for " + in_quotes(option_display(opt)) + " but none was supplied");
     }
-    return Error::message(std::to_string(spec.values) + " values required by " + in_quotes(option_display(spec)) +
+    return Error::message(std::to_string(opt.values) + " values required by " + in_quotes(option_display(opt)) +
                           "; only " + std::to_string(given) + (given == 1 ? " was" : " were") + " provided");
 }
 
@@ -77,7 +77,7 @@ Result<SplitWords> split_words(std::span<const std::string> words)
         const std::string_view word = words[next++];
         if (!names_an_option(word)) return unexpected_argument(word);
 
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* opt = nullptr;
         std::optional<std::string_view> attached;
         if (word.starts_with("--")) {
             std::string_view name = word.substr(2);
@@ -93,29 +93,29 @@ Result<SplitWords> split_words(std::span<const std::string> words)
                 split.request = name == "help" ? Request::long_help : Request::version;
                 return split;
             }
-            spec = find_long(name);
+            opt = find_long(name);
         } else {
             // Help and version are flags, so anything after them in the same word is theirs too.
             if (word[1] == 'h') split.request = Request::short_help;
             if (word[1] == 'V') split.request = Request::version;
             if (split.request != Request::parse) return split;
-            spec = find_short(word[1]);
+            opt = find_short(word[1]);
             if (word.size() > 2) {
                 std::string_view rest = word.substr(2);
                 if (rest.front() == '=') rest.remove_prefix(1);
                 attached = rest;
             }
         }
-        if (spec == nullptr) return unexpected_argument(word);
+        if (opt == nullptr) return unexpected_argument(word);
 
         std::vector<std::string_view> values;
         if (attached) values.push_back(*attached);
-        while (values.size() < spec->values && next < words.size() && !names_an_option(words[next])) {
+        while (values.size() < opt->values && next < words.size() && !names_an_option(words[next])) {
             values.push_back(words[next++]);
         }
-        if (values.size() < spec->values) return missing_values(*spec, values.size());
+        if (values.size() < opt->values) return missing_values(*opt, values.size());
         for (const std::string_view value : values) {
-            split.pairs.push_back(cli11_name(*spec));
+            split.pairs.push_back(cli11_name(*opt));
             split.pairs.emplace_back(value);
         }
     }
@@ -132,9 +132,9 @@ Result<Values> match_options(std::vector<std::string> pairs)
         app.set_help_flag();
         std::array<CLI::Option*, OPTIONS.size()> matched{};
         for (std::size_t i = 0; i < OPTIONS.size(); ++i) {
-            const OptionSpec& spec = OPTIONS[i];
-            std::string names = spec.short_name == '\0' ? std::string() : std::string{'-', spec.short_name};
-            if (!spec.long_name.empty()) names += (names.empty() ? "--" : ",--") + std::string(spec.long_name);
+            const OptionSpec& opt = OPTIONS[i];
+            std::string names = opt.short_name == '\0' ? std::string() : std::string{'-', opt.short_name};
+            if (!opt.long_name.empty()) names += (names.empty() ? "--" : ",--") + std::string(opt.long_name);
             matched[i] = app.add_option(names)
                              ->expected(1)
                              ->allow_extra_args(false)
@@ -149,30 +149,30 @@ Result<Values> match_options(std::vector<std::string> pairs)
     return values;
 }
 
-Error invalid_value(const OptionSpec& spec, std::string_view value, std::string_view reason)
+Error invalid_value(const OptionSpec& opt, std::string_view value, std::string_view reason)
 {
-    return Error::message("invalid value " + in_quotes(value) + " for " + in_quotes(option_display(spec)) + ": " +
+    return Error::message("invalid value " + in_quotes(value) + " for " + in_quotes(option_display(opt)) + ": " +
                           std::string(reason));
 }
 
-Status check_value(const OptionSpec& spec, std::string_view value)
+Status check_value(const OptionSpec& opt, std::string_view value)
 {
-    switch (spec.type) {
+    switch (opt.type) {
     case ValueType::socket_address_v4:
         if (auto address = parse_socket_address_v4(value); !address) {
-            return invalid_value(spec, value, address.error().text());
+            return invalid_value(opt, value, address.error().text());
         }
         break;
     case ValueType::u64:
         if (auto number = parse_u64(value); !number) {
-            return invalid_value(spec, value, number.error().text());
-        } else if (spec.id == OptionId::rate && *number == 0) {
+            return invalid_value(opt, value, number.error().text());
+        } else if (opt.id == OptionId::rate && *number == 0) {
             // The frame pacing divides by the rate.
-            return invalid_value(spec, value, "the rate must be at least 1");
+            return invalid_value(opt, value, "the rate must be at least 1");
         }
         break;
     case ValueType::text:
-        if (!is_valid_utf8(value)) return invalid_value(spec, value, "invalid UTF-8");
+        if (!is_valid_utf8(value)) return invalid_value(opt, value, "invalid UTF-8");
         break;
     }
     return ok();
@@ -182,18 +182,18 @@ Status check_value(const OptionSpec& spec, std::string_view value)
 // and converts in table order, so that the first bad value is the one named.
 Status complete_and_check(Values& values)
 {
-    for (const OptionSpec& spec : OPTIONS) {
-        if (!spec.repeatable && values[static_cast<std::size_t>(spec.id)].size() > 1) {
-            return Error::message("the argument " + in_quotes(option_display(spec)) + " cannot be used multiple times");
+    for (const OptionSpec& opt : OPTIONS) {
+        if (!opt.repeatable && values[static_cast<std::size_t>(opt.id)].size() > 1) {
+            return Error::message("the argument " + in_quotes(option_display(opt)) + " cannot be used multiple times");
         }
     }
 
     std::string missing;
-    for (const OptionSpec& spec : OPTIONS) {
-        auto& given = values[static_cast<std::size_t>(spec.id)];
+    for (const OptionSpec& opt : OPTIONS) {
+        auto& given = values[static_cast<std::size_t>(opt.id)];
         if (!given.empty()) continue;
-        if (spec.required) missing += "\n  " + option_display(spec);
-        for (std::string_view rest = spec.default_value; !rest.empty();) {
+        if (opt.required) missing += "\n  " + option_display(opt);
+        for (std::string_view rest = opt.default_value; !rest.empty();) {
             const std::size_t end = std::min(rest.find(' '), rest.size());
             given.emplace_back(rest.substr(0, end));
             rest.remove_prefix(std::min(end + 1, rest.size()));
@@ -201,9 +201,9 @@ Status complete_and_check(Values& values)
     }
     if (!missing.empty()) return Error::message("the following required arguments were not provided:" + missing);
 
-    for (const OptionSpec& spec : OPTIONS) {
-        for (const std::string& value : values[static_cast<std::size_t>(spec.id)]) {
-            if (auto checked = check_value(spec, value); !checked) return checked;
+    for (const OptionSpec& opt : OPTIONS) {
+        for (const std::string& value : values[static_cast<std::size_t>(opt.id)]) {
+            if (auto checked = check_value(opt, value); !checked) return checked;
         }
     }
     return ok();

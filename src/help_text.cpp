@@ -26,22 +26,22 @@ struct HelpEntry {
     std::string_view default_value;
 };
 
-std::string flags_column(const OptionSpec& spec)
+std::string flags_column(const OptionSpec& opt)
 {
     std::string prefix;
-    if (spec.short_name == '\0') {
+    if (opt.short_name == '\0') {
         prefix = "    ";
-    } else if (!spec.long_name.empty()) {
-        prefix = {'-', spec.short_name, ',', ' '};
+    } else if (!opt.long_name.empty()) {
+        prefix = {'-', opt.short_name, ',', ' '};
     }
-    return prefix + option_display(spec);
+    return prefix + option_display(opt);
 }
 
 std::vector<HelpEntry> help_entries()
 {
     std::vector<HelpEntry> entries;
-    for (const OptionSpec& spec : OPTIONS) {
-        entries.push_back({flags_column(spec), spec.help, spec.long_help, spec.default_value});
+    for (const OptionSpec& opt : OPTIONS) {
+        entries.push_back({flags_column(opt), opt.help, opt.long_help, opt.default_value});
     }
     entries.push_back(
         {"-h, --help", "Print help (see more with '--help')", "Print help (see a summary with '-h')", {}});
@@ -85,12 +85,12 @@ std::string program_name(std::span<const std::string> words)
     return lossy_utf8(name);
 }
 
-std::string option_display(const OptionSpec& spec)
+std::string option_display(const OptionSpec& opt)
 {
-    std::string text = spec.long_name.empty() ? std::string{'-', spec.short_name} : "--" + std::string(spec.long_name);
-    for (std::size_t i = 0; i < spec.values; ++i) {
+    std::string text = opt.long_name.empty() ? std::string{'-', opt.short_name} : "--" + std::string(opt.long_name);
+    for (std::size_t i = 0; i < opt.values; ++i) {
         text += " <";
-        text += spec.value_name;
+        text += opt.value_name;
         text += '>';
     }
     return text;
@@ -100,8 +100,8 @@ std::string usage_line(std::string_view program)
 {
     std::string line(program);
     line += " [OPTIONS]";
-    for (const OptionSpec& spec : OPTIONS) {
-        if (spec.required) line += ' ' + option_display(spec);
+    for (const OptionSpec& opt : OPTIONS) {
+        if (opt.required) line += ' ' + option_display(opt);
     }
     return line;
 }
