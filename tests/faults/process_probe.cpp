@@ -1,6 +1,7 @@
 #include "process_probe.hpp"
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,6 +19,20 @@ std::optional<long> parent_of(long pid)
     if (std::from_chars(line.data() + close + 4, line.data() + line.size(), parent).ec != std::errc{})
         return std::nullopt;
     return parent;
+}
+
+std::vector<long> children_of(long pid)
+{
+    std::vector<long> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        long child = 0;
+        const auto [end, failure] = std::from_chars(name.data(), name.data() + name.size(), child);
+        if (failure == std::errc{} && end == name.data() + name.size() && parent_of(child) == pid)
+            children.push_back(child);
+    }
+    return children;
 }
 
 std::optional<std::size_t> resident_kib(long pid)

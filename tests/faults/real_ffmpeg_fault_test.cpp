@@ -1,9 +1,13 @@
 // The real ffmpeg on videos it cannot read, and on a path that only survives
 // if it reaches ffmpeg as one untouched argument.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 
 #include "playback_fixture.hpp"
+#include "process_probe.hpp"
 
 namespace lumaflick::test {
 namespace {
@@ -25,6 +29,14 @@ std::optional<std::string> find_on_path(std::string_view name)
 bool has_error_line(const std::string& err)
 {
     return err.starts_with("Error: ") || err.find("\nError: ") != std::string::npos;
+}
+
+// ffmpeg, orphaned when lumaflick exits, is ours now; at the end of a
+// playback it must have ended, by itself or by lumaflick's hand.
+std::size_t children_still_running()
+{
+    const auto children = children_of(static_cast<long>(::getpid()));
+    return static_cast<std::size_t>(std::count_if(children.begin(), children.end(), is_running));
 }
 
 TEST_F(PlaybackTest, VideoFfmpegCannotReadEndsInAnOrderlyWay)
@@ -56,6 +68,7 @@ TEST_F(PlaybackTest, VideoFfmpegCannotReadEndsInAnOrderlyWay)
         const auto packets = lfs.packets().packets;
         ASSERT_EQ(packets.size(), 2U) << "init and the message only";
         EXPECT_EQ(message(packets[1]), statistics);
+        EXPECT_EQ(children_still_running(), 0U);
     }
 }
 
@@ -95,6 +108,7 @@ TEST_F(PlaybackTest, VideoPathWithQuotesSpacesAndLettersReachesFfmpegWhole)
     EXPECT_GE(of_type(packets, TYPE_BTN).size(), 30U) << "no picture reached LFS";
     ASSERT_EQ(of_type(packets, TYPE_MST).size(), 1U);
     EXPECT_EQ(message(packets.back()), line);
+    EXPECT_EQ(children_still_running(), 0U);
 }
 
 }  // namespace
