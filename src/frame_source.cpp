@@ -7,7 +7,11 @@ namespace lumaflick {
 std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept
 {
     // A rate of 0 is refused earlier; here it reads as 1 rather than dividing by zero.
-    return std::chrono::milliseconds(930 / (rate == 0 ? 1 : rate));
+    const auto interval_93 = std::chrono::milliseconds(930 / (rate == 0 ? 1 : rate));
+    // ffmpeg's -re releases frames on its own 10 ms scheduling tick, so a frame
+    // read on time may come a tick before 93% of the interval. Without this
+    // allowance a playback that keeps up at 30 fps drops every other frame.
+    return std::max(interval_93 - DECODER_TICK, std::chrono::milliseconds::zero());
 }
 
 FrameSource::FrameSource(PipeReader& pipe, std::chrono::milliseconds threshold) noexcept

@@ -19,7 +19,11 @@ struct FrameCounters {
     std::uint64_t skipped = 0;
 };
 
-// 930 / rate milliseconds (integer division); rate is at least 1.
+// The scheduling step of ffmpeg's real-time (-re) output.
+inline constexpr std::chrono::milliseconds DECODER_TICK{10};
+
+// 930 / rate milliseconds (integer division) less one DECODER_TICK, at least 0;
+// rate is at least 1.
 std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept;
 
 // Reads frames from the decoder's pipe and drops those that were already

@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t INIT_BYTES = 44;
 constexpr std::size_t FRAME_BLOCK_BYTES = 30 * 252;
 constexpr auto STALL = 5s;
-// Rate 30 shows a read that waited 31 ms; frames 40 ms apart leave room for
+// Rate 30 shows a read that waited 21 ms; frames 40 ms apart leave room for
 // a loaded machine, so that only frames that piled up are skipped.
 constexpr auto INTERVAL = 40ms;
 constexpr std::size_t CYCLE = 80;
