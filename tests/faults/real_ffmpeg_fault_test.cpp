@@ -12,20 +12,6 @@
 namespace lumaflick::test {
 namespace {
 
-std::optional<std::string> find_on_path(std::string_view name)
-{
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return std::nullopt;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
-    }
-    return std::nullopt;
-}
-
 bool has_error_line(const std::string& err)
 {
     return err.starts_with("Error: ") || err.find("\nError: ") != std::string::npos;

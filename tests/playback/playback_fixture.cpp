@@ -1,5 +1,9 @@
 #include "playback_fixture.hpp"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 namespace lumaflick::test {
 
 std::string repeat(std::string_view lines, int times)
@@ -77,6 +81,20 @@ std::optional<ScriptedRun> PlaybackTest::scripted(std::string_view role) const
 std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate)
 {
     return {"-re", "-i", video, "-vf", "scale=80:30,fps=" + rate + ",format=gray", "-f", "rawvideo", "-"};
+}
+
+std::optional<std::string> find_on_path(std::string_view name)
+{
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return std::nullopt;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+    }
+    return std::nullopt;
 }
 
 }  // namespace lumaflick::test

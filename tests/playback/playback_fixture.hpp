@@ -61,4 +61,7 @@ protected:
 // The ffmpeg argument list for the default rate and no -s/-t.
 std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate = "30");
 
+// The program a bare name starts, as the search path finds it.
+std::optional<std::string> find_on_path(std::string_view name);
+
 }  // namespace lumaflick::test

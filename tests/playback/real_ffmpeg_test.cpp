@@ -8,20 +8,6 @@
 namespace lumaflick::test {
 namespace {
 
-std::optional<std::string> find_on_path(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return std::nullopt;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
-    }
-    return std::nullopt;
-}
-
 std::uint64_t number(const std::string& text)
 {
     std::uint64_t value = 0;
