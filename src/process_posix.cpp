@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "process.hpp"
+#include "unique_fd.hpp"
 
 extern char** environ;
 
@@ -18,33 +19,6 @@ namespace lumaflick {
 namespace {
 
 Error system_error(int code) { return Error::system({code, std::system_category()}); }
-
-// Owns one file descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) noexcept : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-
-    [[nodiscard]] int get() const noexcept { return fd_; }
-    void reset() noexcept
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // Keeps the pipe clear of 0, 1 and 2: if our own standard streams were closed,
 // a pipe end could land there and the child's stream setup would clobber it.

@@ -1,5 +1,7 @@
 #include "runner.hpp"
 
+#include "unique_fd.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,34 +21,6 @@ namespace lumaflick::test {
 namespace {
 
 insim::Error system_error(int code) { return insim::Error::system(std::error_code(code, std::system_category())); }
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) noexcept : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-
-    [[nodiscard]] int get() const noexcept { return fd_; }
-    void reset() noexcept
-    {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 struct Pipe {
     Fd read;
