@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "button_grid.hpp"
+#include "picture/button_grid.hpp"
 #include "frame.hpp"
 #include "insim/packets.hpp"
-#include "render.hpp"
+#include "picture/render.hpp"
 
 namespace {
 

@@ -15,14 +15,14 @@
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 
-#include "args.hpp"
-#include "button_grid.hpp"
-#include "decoder.hpp"
+#include "cli/args.hpp"
+#include "picture/button_grid.hpp"
+#include "video/decoder.hpp"
 #include "frame.hpp"
-#include "frame_source.hpp"
+#include "video/frame_source.hpp"
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
-#include "render.hpp"
+#include "picture/render.hpp"
 
 namespace lumaflick {
 

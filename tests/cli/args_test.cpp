@@ -1,4 +1,4 @@
-#include "args.hpp"
+#include "cli/args.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "convert.hpp"
+#include "cli/convert.hpp"
 
 #include <cstdint>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder.hpp"
+#include "video/decoder.hpp"
 #include "scripted_decoder_setup.hpp"
 
 namespace lumaflick {

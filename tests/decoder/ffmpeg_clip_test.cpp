@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder.hpp"
-#include "frame_source.hpp"
+#include "video/decoder.hpp"
+#include "video/frame_source.hpp"
 #include "test_env.hpp"
 
 namespace lumaflick {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "allocation_counter.hpp"
-#include "decoder.hpp"
-#include "frame_source.hpp"
+#include "video/decoder.hpp"
+#include "video/frame_source.hpp"
 #include "scripted_decoder_setup.hpp"
 
 namespace lumaflick {

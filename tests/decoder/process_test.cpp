@@ -15,9 +15,9 @@
 #include <unistd.h>
 #endif
 
-#include "decoder.hpp"
+#include "video/decoder.hpp"
 #include "frame.hpp"
-#include "process.hpp"
+#include "video/process.hpp"
 #include "scripted_decoder_setup.hpp"
 
 namespace lumaflick {

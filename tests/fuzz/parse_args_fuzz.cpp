@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "args.hpp"
+#include "cli/args.hpp"
 #include "fuzz_check.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "runner.hpp"
 
-#include "unique_fd.hpp"
+#include "video/unique_fd.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

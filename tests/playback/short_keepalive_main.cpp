@@ -2,7 +2,7 @@
 // the keep-alive without waiting half a minute.
 #include <chrono>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 #include "program.hpp"
 
 int main(int argc, char** argv)

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "button_grid.hpp"
+#include "picture/button_grid.hpp"
 #include "frame.hpp"
-#include "render.hpp"
+#include "picture/render.hpp"
 
 namespace {
 std::size_t allocations = 0;

@@ -1,4 +1,4 @@
-#include "render.hpp"
+#include "picture/render.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "child_process.hpp"
-#include "decoder.hpp"
+#include "video/decoder.hpp"
 #include "frame.hpp"
 #include "png_image.hpp"
-#include "render.hpp"
+#include "picture/render.hpp"
 #include "screen.hpp"
 #include "test_env.hpp"
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line_windows.hpp"
-#include "process_windows.hpp"
+#include "cli/command_line_windows.hpp"
+#include "video/process_windows.hpp"
 
 namespace lumaflick {
 namespace {

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "process.hpp"
-#include "process_windows.hpp"
+#include "video/process.hpp"
+#include "video/process_windows.hpp"
 #include "scripted_decoder_log.hpp"
 #include "test_env.hpp"
 #include "wine_paths.hpp"

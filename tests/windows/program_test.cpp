@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "process_windows.hpp"
+#include "video/process_windows.hpp"
 #include "wine_paths.hpp"
 
 namespace lumaflick {

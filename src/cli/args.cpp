@@ -1,4 +1,4 @@
-#include "args.hpp"
+#include "cli/args.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "convert.hpp"
-#include "help_text.hpp"
-#include "options.hpp"
+#include "cli/convert.hpp"
+#include "cli/help_text.hpp"
+#include "cli/options.hpp"
 
 namespace lumaflick {
 

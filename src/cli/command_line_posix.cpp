@@ -1,4 +1,4 @@
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 namespace lumaflick {
 

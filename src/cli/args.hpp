@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "convert.hpp"
+#include "cli/convert.hpp"
 
 namespace lumaflick {
 

@@ -1,4 +1,4 @@
-#include "frame_source.hpp"
+#include "video/frame_source.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "process_windows.hpp"
+#include "video/process_windows.hpp"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "process.hpp"
+#include "video/process.hpp"
 
 namespace lumaflick {
 

@@ -1,4 +1,4 @@
-#include "decoder.hpp"
+#include "video/decoder.hpp"
 
 #include "frame.hpp"
 

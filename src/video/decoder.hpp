@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "error.hpp"
-#include "process.hpp"
+#include "video/process.hpp"
 
 namespace lumaflick {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "process.hpp"
-#include "unique_fd.hpp"
+#include "video/process.hpp"
+#include "video/unique_fd.hpp"
 
 extern char** environ;
 

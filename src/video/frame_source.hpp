@@ -9,7 +9,7 @@
 
 #include "error.hpp"
 #include "frame.hpp"
-#include "process.hpp"
+#include "video/process.hpp"
 
 namespace lumaflick {
 

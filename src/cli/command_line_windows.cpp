@@ -1,8 +1,8 @@
-#include "command_line_windows.hpp"
+#include "cli/command_line_windows.hpp"
 
 #include <windows.h>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 namespace lumaflick {
 

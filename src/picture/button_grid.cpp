@@ -1,4 +1,4 @@
-#include "button_grid.hpp"
+#include "picture/button_grid.hpp"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "options.hpp"
+#include "cli/options.hpp"
 
 namespace lumaflick {
 

@@ -1,9 +1,9 @@
-#include "help_text.hpp"
+#include "cli/help_text.hpp"
 
 #include <algorithm>
 #include <vector>
 
-#include "convert.hpp"
+#include "cli/convert.hpp"
 
 namespace lumaflick {
 
