@@ -16,13 +16,12 @@
 #include <asio/use_awaitable.hpp>
 
 #include "cli/args.hpp"
-#include "picture/button_grid.hpp"
 #include "video/decoder.hpp"
 #include "frame.hpp"
 #include "video/frame_source.hpp"
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
-#include "picture/render.hpp"
+#include "picture/frame_update.hpp"
 
 namespace lumaflick {
 
@@ -70,8 +69,6 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
     if (const auto* exit = std::get_if<ParseExit>(&parsed)) finish_parse(*exit);
     const Args args = std::move(std::get<Args>(parsed));
 
-    const GlyphStrings glyphs{args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]};
-
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
     std::vector<std::uint16_t> flags;
     if (args.insim_address.address == localhost) flags.push_back(insim::ISF_LOCAL);
@@ -82,6 +79,8 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
                                            args.insim_address.port);
     auto connection = co_await insim::InSimConnection::connect(endpoint, *init);
     if (!connection) co_return std::move(connection).error();
+    // LFS counts its 70 seconds from the last packet it received.
+    auto last_write = std::chrono::steady_clock::now();
 
     if (args.delay) {
         print_line("Prepare yourself, we're startin' in!");
@@ -90,6 +89,7 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
         while (remaining > keepalive_interval) {
             co_await sleep_for(keepalive_interval);
             if (auto sent = co_await connection->send(insim::IS_TINY{}); !sent) co_return std::move(sent).error();
+            last_write = std::chrono::steady_clock::now();
             remaining -= keepalive_interval;
         }
         co_await sleep_for(remaining);
@@ -108,46 +108,27 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
         ffplay = std::move(*sound);
     }
 
-    // Room for a whole frame, so that rendering never grows the texts.
-    const std::size_t capacity = max_frame_text_size(glyphs);
-    std::string current;
-    current.reserve(capacity);
-    std::string previous;
-    previous.reserve(capacity);
-    previous.assign(FRAME_HEIGHT, '\n');
-
     print_line("Runnin'");
 
+    const GlyphStrings glyphs{args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]};
+    FrameUpdate update = FrameUpdate::grey(glyphs, Packing::full);
     std::array<std::uint8_t, FRAME_SIZE> frame{};
-    insim::IS_BTN button = make_button_template();
     FrameSource source(output, skip_threshold(args.rate));
-    std::vector<insim::IS_BTN> packets;
-    packets.reserve(FRAME_HEIGHT);
-    auto last_write = std::chrono::steady_clock::now();
 
     for (;;) {
-        packets.clear();
         auto next = source.next(frame);
         if (!next) co_return std::move(next).error();
         if (!*next) break;
-        const std::size_t bytes = **next;
 
-        button.ClickID = 0;
-        button.T = 0;
-        current.clear();
-        render_frame_text(std::span<const std::uint8_t>(frame).first(bytes), glyphs, current);
-        collect_changed_buttons(current, previous, button, packets);
-
-        if (!packets.empty()) {
-            if (auto sent = co_await connection->send_buttons(packets); !sent) co_return std::move(sent).error();
+        const auto block = update.show(std::span<const std::uint8_t>(frame).first(**next));
+        if (!block.empty()) {
+            if (auto sent = co_await connection->send_bytes(block); !sent) co_return std::move(sent).error();
             last_write = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - last_write >= keepalive_interval) {
             // A still picture sends nothing, and LFS would drop a silent connection.
             if (auto sent = co_await connection->send(insim::IS_TINY{}); !sent) co_return std::move(sent).error();
             last_write = std::chrono::steady_clock::now();
         }
-        // The shown text becomes the previous one; swapping keeps both buffers.
-        std::swap(current, previous);
     }
 
     const std::string line = statistics_line(source.counters());

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <string>
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -8,13 +10,32 @@
 
 namespace lumaflick {
 
-// The IS_BTN every line's packet is copied from: dark, not clickable, W 240, H 6.
+// The button of line k: ClickID k + 1, T 6k (both wrapping), dark, not
+// clickable, W 240, H 6.
 insim::IS_BTN make_button_template() noexcept;
 
-// Appends a copy of the template for every line of `current` that differs from
-// the same line of `previous` (ClickID = line + 1, T = 6 × line, both wrapping).
-// Precondition: the template's ClickID and T are 0.
-void collect_changed_buttons(std::string_view current, std::string_view previous, insim::IS_BTN& button_template,
-                             std::vector<insim::IS_BTN>& packets);
+// How a line's button goes on the wire.
+enum class Packing {
+    full,      // 252 bytes, whatever the text
+    shortest,  // repeated colour codes left out, cut after the text
+};
+
+// One frame's button packets, back to back: the block that is written in one go.
+class ButtonBlock {
+public:
+    // Room for `buttons` packets before the block has to grow.
+    ButtonBlock(Packing packing, std::size_t buttons);
+
+    void clear() noexcept { used_ = 0; }
+    // Appends the button of line `line` (counted from 0) showing `text`.
+    void add(std::size_t line, std::string_view text);
+    [[nodiscard]] std::span<const std::byte> bytes() const noexcept { return {block_.data(), used_}; }
+
+private:
+    Packing packing_;
+    insim::IS_BTN template_ = make_button_template();
+    std::vector<std::byte> block_;
+    std::size_t used_ = 0;
+};
 
 }  // namespace lumaflick

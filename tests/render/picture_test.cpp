@@ -1,4 +1,4 @@
-#include "picture/render.hpp"
+#include "picture/frame_update.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,9 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "insim/packets.hpp"
+#include "plain_picture.hpp"
 
 namespace lumaflick {
 namespace {
@@ -35,33 +38,10 @@ std::vector<std::uint8_t> gradient(std::size_t size)
     return bytes;
 }
 
-// The plain reading of the rules: rows of 80, one glyph string per pixel, a line feed after each row.
-std::string reference_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs)
-{
-    const LumaThresholds thresholds = compute_thresholds(pixels);
-    std::string text;
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        text += glyphs[glyph_class(pixels[i], thresholds)];
-        if (i % FRAME_WIDTH == FRAME_WIDTH - 1 || i + 1 == pixels.size()) {
-            text += '\n';
-        }
-    }
-    return text;
-}
-
-std::string render(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs)
-{
-    std::string text;
-    render_frame_text(pixels, glyphs, text);
-    return text;
-}
-
 std::string repeat(std::string_view piece, std::size_t times)
 {
     std::string out;
-    for (std::size_t i = 0; i < times; ++i) {
-        out += piece;
-    }
+    for (std::size_t i = 0; i < times; ++i) out += piece;
     return out;
 }
 
@@ -128,79 +108,94 @@ TEST(GlyphClass, ThresholdValuesBelongToTheUpperClass)
     }
 }
 
-TEST(RenderFrameText, KnownFrames)
+TEST(ButtonTemplate, HasTheGridValues)
 {
-    struct Row {
-        const char* name;
-        std::vector<std::uint8_t> pixels;
-        GlyphStrings glyphs;
-        std::string expected;
-    };
-    const std::string black_line = repeat("^0_", FRAME_WIDTH) + "\n";
-    const std::string white_line = repeat("^7_", FRAME_WIDTH) + "\n";
-    const Row rows[] = {
-        {"all black", filled(FRAME_SIZE, 0), DEFAULT_GLYPHS, repeat(black_line, FRAME_HEIGHT)},
-        {"all white", filled(FRAME_SIZE, 255), DEFAULT_GLYPHS, repeat(white_line, FRAME_HEIGHT)},
-        {"short read", filled(100, 0), DEFAULT_GLYPHS, black_line + repeat("^0_", 20) + "\n"},
-        {"one byte", filled(1, 255), DEFAULT_GLYPHS, "^7_\n"},
-        {"empty glyphs", noise(FRAME_SIZE, 1), GlyphStrings{}, std::string(FRAME_HEIGHT, '\n')},
-        {"line feed inside a glyph", filled(FRAME_SIZE, 0), GlyphStrings{"a\nb", "x", "y", "z"},
-         repeat(repeat("a\nb", FRAME_WIDTH) + "\n", FRAME_HEIGHT)},
-        {"bytes copied raw", filled(2, 0), GlyphStrings{std::string("\0\xff", 2), "", "", ""},
-         std::string("\0\xff\0\xff\n", 5)},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(render(row.pixels, row.glyphs), row.expected) << row.name;
+    const insim::IS_BTN button = make_button_template();
+    const std::array<std::uint8_t, 12> head{63, 45, 1, 255, 0, 0, 32, 0, 0, 0, 240, 6};
+    const auto bytes = insim::image(button);
+    ASSERT_EQ(bytes.size(), 252U);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_EQ(std::to_integer<unsigned>(bytes[i]), i < head.size() ? head[i] : 0U) << "byte " << i;
     }
 }
 
-// Every length of glyph string, equal or mixed, over frames of every shape,
-// must give the text of the plain rules and fit the reserved size.
-TEST(RenderFrameText, MatchesThePlainRules)
+std::vector<std::byte> shown(FrameUpdate& update, std::span<const std::uint8_t> frame)
+{
+    const auto block = update.show(frame);
+    return {block.begin(), block.end()};
+}
+
+// Known frames, in the order they are shown: what each sends.
+TEST(FrameUpdate, SendsOnlyChangedRows)
+{
+    auto update = FrameUpdate::grey(DEFAULT_GLYPHS, Packing::full);
+    const std::string black = repeat("^0_", FRAME_WIDTH);
+    const auto black_frame = filled(FRAME_SIZE, 0);
+
+    // The first full frame fills the grid: ClickIDs 1 to 30, T 0 to 174, in one block.
+    const auto first = shown(update, black_frame);
+    ASSERT_EQ(first.size(), 30 * sizeof(insim::IS_BTN));
+    std::vector<std::byte> expected;
+    for (std::size_t line = 0; line < FRAME_HEIGHT; ++line) {
+        const auto packet = plain::button(line, black);
+        const auto bytes = insim::image(packet);
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    EXPECT_EQ(first, expected);
+    EXPECT_TRUE(shown(update, black_frame).empty()) << "an unchanged frame sends nothing";
+
+    // Only row 5 brightens (the mean stays below 16): one packet, ClickID 6, T 30.
+    auto row5 = black_frame;
+    row5[5 * FRAME_WIDTH] = 255;
+    const auto one = shown(update, row5);
+    ASSERT_EQ(one.size(), sizeof(insim::IS_BTN));
+    EXPECT_EQ(std::to_integer<int>(one[4]), 6);
+    EXPECT_EQ(std::to_integer<int>(one[9]), 30);
+    EXPECT_EQ(std::to_integer<char>(one[12 + 1]), '7');
+
+    // A read of 100 bytes has two rows, and only the shorter second one
+    // changed; the next full frame redraws it and the rows below it, which
+    // now count as empty.
+    const auto short_read = shown(update, std::span(black_frame).first(100));
+    ASSERT_EQ(short_read.size(), sizeof(insim::IS_BTN));
+    EXPECT_EQ(std::to_integer<int>(short_read[4]), 2);
+    EXPECT_EQ(shown(update, black_frame).size(), 29 * sizeof(insim::IS_BTN));
+}
+
+// Glyph strings and frames of every shape, through both the row and the text
+// path, must send exactly what the plain rules send.
+TEST(FrameUpdate, AgreesWithThePlainRules)
 {
     const GlyphStrings glyph_sets[] = {
         DEFAULT_GLYPHS,
         {"a", "b", "c", "d"},
-        {"ab", "cd", "ef", "gh"},
-        {"^0_", "^3_", "^6_", "^7_"},
         {"abcd", "efgh", "ijkl", "mnop"},
         {"abcde", "fghij", "klmno", "pqrst"},
+        {"abcdefghi", "j", "kl", "mno"},
         {"", "x", "yy", "zzz"},
-        {"1", "22", "333", "4444"},
-        {"^0_", "^3_", "^6_", ""},
+        {"a", "aa", "", "b"},          // different classes, same text
+        {"^0_", "^0_", "^6_", "^6_"},  // classes drawn alike
+        {"", "", "", ""},
+        {"x\r", "y", "z", "w"},        // a row may end in a carriage return
         {"\r\n", "\n", "a\nb", "^7_"},
+        {"a\nb", "c", "d", "e"},       // more than 256 lines: ClickID and T wrap
         {std::string(300, 'L'), "", "^6_", "m"},
     };
-    const std::size_t sizes[] = {1, 15, 16, 17, 79, 80, 81, 100, 160, 2399, FRAME_SIZE};
+    std::vector<std::vector<std::uint8_t>> frames{noise(FRAME_SIZE, 1), noise(FRAME_SIZE, 1), noise(FRAME_SIZE, 2),
+                                                  noise(100, 3),        gradient(FRAME_SIZE),  filled(1, 255),
+                                                  filled(FRAME_SIZE, 0), filled(FRAME_SIZE, 255), noise(2399, 4),
+                                                  noise(FRAME_SIZE, 4)};
+    std::swap(frames[2][5 * FRAME_WIDTH], frames[2][5 * FRAME_WIDTH + 40]);
     for (std::size_t g = 0; g < std::size(glyph_sets); ++g) {
-        const GlyphStrings& glyphs = glyph_sets[g];
-        for (const std::size_t size : sizes) {
-            for (const auto& pixels : {noise(size, static_cast<std::uint32_t>(size + g)), gradient(size),
-                                       filled(size, 0), filled(size, 255)}) {
-                const std::string text = render(pixels, glyphs);
-                ASSERT_EQ(text, reference_text(pixels, glyphs)) << "glyph set " << g << ", " << size << " bytes";
-                ASSERT_LE(text.size(), max_frame_text_size(glyphs));
-            }
+        auto update = FrameUpdate::grey(glyph_sets[g], Packing::full);
+        std::string previous(FRAME_HEIGHT, '\n');
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            const std::string current = plain::grey_text(frames[f], glyph_sets[g]);
+            ASSERT_EQ(shown(update, frames[f]), plain::changed_buttons(current, previous))
+                << "glyph set " << g << ", frame " << f;
+            previous = current;
         }
     }
-}
-
-TEST(RenderFrameText, AppendsToTheTextAndIgnoresBytesAfterTheRead)
-{
-    std::vector<std::uint8_t> frame = noise(FRAME_SIZE, 7);
-    const std::span<const std::uint8_t> read = std::span(frame).first(100);
-    const std::vector<std::uint8_t> fresh(read.begin(), read.end());
-
-    std::string text = "kept";
-    render_frame_text(read, DEFAULT_GLYPHS, text);
-    EXPECT_EQ(text, "kept" + reference_text(fresh, DEFAULT_GLYPHS));
-}
-
-TEST(MaxFrameTextSize, CoversTheLongestGlyphOnEveryPixel)
-{
-    EXPECT_EQ(max_frame_text_size(DEFAULT_GLYPHS), 7230U);
-    EXPECT_EQ(max_frame_text_size(GlyphStrings{}), FRAME_HEIGHT);
-    EXPECT_EQ(max_frame_text_size(GlyphStrings{"a", "bb", "cccc", ""}), 4 * FRAME_SIZE + FRAME_HEIGHT);
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "picture/frame_update.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "picture/grey_painter.hpp"
+
+namespace lumaflick {
+
+namespace {
+
+// Room for 8 bytes of slack after a line, which painters may write over.
+inline constexpr std::size_t LINE_SLACK = 8;
+
+// Reads a text line by line: a line ends before its line feed, a carriage
+// return right before that line feed is dropped, and a final line feed does
+// not open a further line.
+class LineReader {
+public:
+    explicit LineReader(std::string_view text) noexcept : rest_(text) {}
+
+    [[nodiscard]] bool done() const noexcept { return rest_.empty(); }
+
+    // The next line, or an empty one once the text is used up.
+    std::string_view next() noexcept
+    {
+        const std::size_t feed = rest_.find('\n');
+        std::string_view line = rest_.substr(0, feed);
+        rest_.remove_prefix(feed == std::string_view::npos ? rest_.size() : feed + 1);
+        if (feed != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+        return line;
+    }
+
+private:
+    std::string_view rest_;
+};
+
+}  // namespace
+
+FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing)
+{
+    if (keeps_rows_as_lines(glyphs)) return FrameUpdate(std::make_unique<GreyPainter>(glyphs), packing);
+    return FrameUpdate(glyphs, packing);
+}
+
+FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing)
+    : block_(packing, FRAME_HEIGHT), painter_(std::move(painter))
+{
+    const std::size_t row_cells = FRAME_WIDTH * painter_->cell_size();
+    cells_.resize(FRAME_HEIGHT * row_cells);
+    shown_cells_.resize(FRAME_HEIGHT * row_cells);
+    const std::size_t line_room = FRAME_WIDTH * painter_->longest_glyph() + LINE_SLACK;
+    line_store_.resize((FRAME_HEIGHT + 1) * line_room);
+    for (std::size_t row = 0; row < FRAME_HEIGHT; ++row) shown_line_[row] = line_store_.data() + row * line_room;
+    spare_line_ = line_store_.data() + FRAME_HEIGHT * line_room;
+}
+
+FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing) : block_(packing, FRAME_HEIGHT), glyphs_(glyphs)
+{
+    // Room for a whole frame, so that rendering never grows the texts.
+    current_.reserve(max_frame_text_size(glyphs_));
+    previous_.reserve(max_frame_text_size(glyphs_));
+    previous_.assign(FRAME_HEIGHT, '\n');
+}
+
+std::size_t FrameUpdate::frame_size() const noexcept { return FRAME_SIZE * (painter_ ? painter_->pixel_size() : 1); }
+
+std::span<const std::byte> FrameUpdate::show(std::span<const std::uint8_t> frame)
+{
+    block_.clear();
+    if (painter_) {
+        show_rows(frame);
+    } else {
+        show_text(frame);
+    }
+    return block_.bytes();
+}
+
+void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
+{
+    const std::size_t pixel_size = painter_->pixel_size();
+    const std::size_t cell_size = painter_->cell_size();
+    const std::size_t pixels = std::min(frame.size(), frame_size()) / pixel_size;
+    const std::size_t row_cells = FRAME_WIDTH * cell_size;
+    painter_->paint(frame.first(pixels * pixel_size), std::span(cells_).first(pixels * cell_size));
+
+    const std::size_t rows = (pixels + FRAME_WIDTH - 1) / FRAME_WIDTH;
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::size_t count = std::min(pixels - row * FRAME_WIDTH, FRAME_WIDTH) * cell_size;
+        const std::uint8_t* cells = cells_.data() + row * row_cells;
+        std::uint8_t* shown = shown_cells_.data() + row * row_cells;
+        if (count == shown_cell_count_[row] && std::memcmp(cells, shown, count) == 0) continue;
+        std::memcpy(shown, cells, count);
+        shown_cell_count_[row] = count;
+
+        // Different cells can still draw the same text (glyph strings of
+        // several lengths), and only a different text is sent.
+        const std::size_t length = painter_->write_line({cells, count}, spare_line_);
+        if (length == shown_length_[row] && std::memcmp(spare_line_, shown_line_[row], length) == 0) continue;
+        std::swap(spare_line_, shown_line_[row]);
+        shown_length_[row] = length;
+        block_.add(row, {shown_line_[row], length});
+    }
+    // A frame of fewer rows leaves the buttons below it as they are, but the
+    // next frame compares those rows with empty lines.
+    for (std::size_t row = rows; row < FRAME_HEIGHT; ++row) {
+        shown_cell_count_[row] = 0;
+        shown_length_[row] = 0;
+    }
+}
+
+void FrameUpdate::show_text(std::span<const std::uint8_t> frame)
+{
+    current_.clear();
+    render_frame_text(frame.first(std::min(frame.size(), FRAME_SIZE)), glyphs_, current_);
+    LineReader now(current_);
+    LineReader before(previous_);
+    for (std::size_t line = 0; !now.done(); ++line) {
+        const std::string_view text = now.next();
+        if (text != before.next()) block_.add(line, text);
+    }
+    // The shown text becomes the previous one; swapping keeps both buffers.
+    std::swap(current_, previous_);
+}
+
+}  // namespace lumaflick

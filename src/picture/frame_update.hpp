@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "frame.hpp"
+#include "picture/button_grid.hpp"
+#include "picture/painter.hpp"
+#include "picture/render.hpp"
+
+namespace lumaflick {
+
+// What showing one frame changes on LFS's screen: the text shown in every
+// button, and the packets that change it. All of it is sized once; a frame
+// allocates nothing.
+class FrameUpdate {
+public:
+    // Four brightness classes drawn with these glyph strings.
+    static FrameUpdate grey(const GlyphStrings& glyphs, Packing packing);
+    // Any way of painting; its rows are always lines.
+    FrameUpdate(std::unique_ptr<Painter> painter, Packing packing);
+
+    // The bytes of whole pixels a frame holds.
+    [[nodiscard]] std::size_t frame_size() const noexcept;
+
+    // Takes the bytes a read gave (whole pixels are drawn, row after row) and
+    // gives the packets that show them: a button for every line that differs
+    // from the one last shown, in line order. Empty when nothing changed.
+    std::span<const std::byte> show(std::span<const std::uint8_t> frame);
+
+private:
+    explicit FrameUpdate(const GlyphStrings& glyphs, Packing packing);
+    void show_rows(std::span<const std::uint8_t> frame);
+    void show_text(std::span<const std::uint8_t> frame);
+
+    ButtonBlock block_;
+
+    // Rows, for painters and for glyph strings that keep a row on one line:
+    // the cells and text last shown in each button.
+    std::unique_ptr<Painter> painter_;
+    std::vector<std::uint8_t> cells_;        // this frame's
+    std::vector<std::uint8_t> shown_cells_;  // row after row, at a stride of a full row
+    std::array<std::size_t, FRAME_HEIGHT> shown_cell_count_{};
+    std::vector<char> line_store_;           // FRAME_HEIGHT + 1 lines
+    std::array<char*, FRAME_HEIGHT> shown_line_{};
+    std::array<std::size_t, FRAME_HEIGHT> shown_length_{};
+    char* spare_line_ = nullptr;
+
+    // Text, for glyph strings with line breaks in them: a row can be many
+    // lines, so whole texts are rendered and compared line by line.
+    GlyphStrings glyphs_;
+    std::string current_;
+    std::string previous_;
+};
+
+}  // namespace lumaflick

@@ -1,0 +1,84 @@
+#pragma once
+
+// The picture's rules restated as plainly as possible, to check the frame
+// update's fast paths against: used by the unit tests and the fuzzer.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "insim/packets.hpp"
+
+namespace plain {
+
+inline constexpr std::size_t WIDTH = 80;
+
+inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::array<std::string, 4>& glyphs)
+{
+    std::uint64_t sum = 0;
+    for (const auto pixel : pixels) sum += pixel;
+    const std::uint64_t mean = pixels.empty() ? 0 : sum / pixels.size();
+    const std::uint64_t mid = mean >= 16 ? mean : 64;
+    const std::uint64_t low = mid / 2;
+    const std::uint64_t high = mid + (255 - mid) / 2;
+    std::string text;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const std::uint64_t v = pixels[i];
+        text += glyphs[v < low ? 0 : v < mid ? 1 : v < high ? 2 : 3];
+        if (i % WIDTH == WIDTH - 1 || i + 1 == pixels.size()) text += '\n';
+    }
+    return text;
+}
+
+// A line ends before its line feed, without a carriage return right before
+// it; a final line feed opens no further line.
+inline std::vector<std::string_view> lines_of(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+        lines.push_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+inline insim::IS_BTN button(std::size_t line, std::string_view text)
+{
+    insim::IS_BTN packet{};
+    packet.ClickID = static_cast<std::uint8_t>(line + 1);
+    packet.BStyle = insim::ISB_DARK;
+    packet.T = static_cast<std::uint8_t>(6 * line);
+    packet.W = 240;
+    packet.H = 6;
+    std::memcpy(packet.Text.data(), text.data(), std::min(text.size(), packet.Text.size()));
+    return packet;
+}
+
+// The full-size packets of every line of `current` that differs from the same
+// line of `previous` (missing lines count as empty).
+inline std::vector<std::byte> changed_buttons(std::string_view current, std::string_view previous)
+{
+    const auto now = lines_of(current);
+    const auto before = lines_of(previous);
+    std::vector<std::byte> block;
+    for (std::size_t line = 0; line < now.size(); ++line) {
+        const std::string_view old = line < before.size() ? before[line] : std::string_view{};
+        if (now[line] == old) continue;
+        const auto packet = button(line, now[line]);
+        const auto bytes = insim::image(packet);
+        block.insert(block.end(), bytes.begin(), bytes.end());
+    }
+    return block;
+}
+
+}  // namespace plain
