@@ -25,9 +25,9 @@ using Frame = std::vector<std::uint8_t>;
 const GlyphStrings DEFAULT_GLYPHS{"^0_", "^3_", "^6_", "^7_"};
 const GlyphStrings MIXED_GLYPHS{"^0", "^3_", "^6_", "^7__"};
 
-Frame noise(std::uint32_t seed)
+Frame noise(std::uint32_t seed, std::size_t size = FRAME_SIZE)
 {
-    Frame bytes(FRAME_SIZE);
+    Frame bytes(size);
     for (auto& byte : bytes) {
         seed = seed * 1664525U + 1013904223U;
         byte = static_cast<std::uint8_t>(seed >> 24);
@@ -52,10 +52,9 @@ Frame with_row_5_changed(Frame frame)
 }
 
 // Shows the frames in turn; every frame must send `expected` packets.
-void show_in_turn(benchmark::State& state, const GlyphStrings& glyphs, const std::vector<Frame>& frames,
+void show_in_turn(benchmark::State& state, lumaflick::FrameUpdate update, const std::vector<Frame>& frames,
                   std::size_t expected)
 {
-    auto update = lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
     const auto packets = [&](const Frame& frame) { return update.show(frame).size() / sizeof(insim::IS_BTN); };
     for (const Frame& frame : frames) packets(frame);
     for (const Frame& frame : frames) {
@@ -71,15 +70,29 @@ void show_in_turn(benchmark::State& state, const GlyphStrings& glyphs, const std
     }
 }
 
-void BM_FullyChangedFrame(benchmark::State& state) { show_in_turn(state, DEFAULT_GLYPHS, {noise(1), noise(2)}, 30); }
+lumaflick::FrameUpdate grey(const GlyphStrings& glyphs)
+{
+    return lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
+}
+
+void BM_FullyChangedFrame(benchmark::State& state) { show_in_turn(state, grey(DEFAULT_GLYPHS), {noise(1), noise(2)}, 30); }
 void BM_OneChangedRow(benchmark::State& state)
 {
-    show_in_turn(state, DEFAULT_GLYPHS, {noise(1), with_row_5_changed(noise(1))}, 1);
+    show_in_turn(state, grey(DEFAULT_GLYPHS), {noise(1), with_row_5_changed(noise(1))}, 1);
 }
-void BM_UnchangedFrame(benchmark::State& state) { show_in_turn(state, DEFAULT_GLYPHS, {noise(1)}, 0); }
+void BM_UnchangedFrame(benchmark::State& state) { show_in_turn(state, grey(DEFAULT_GLYPHS), {noise(1)}, 0); }
 void BM_FullyChangedFrameMixedGlyphs(benchmark::State& state)
 {
-    show_in_turn(state, MIXED_GLYPHS, {noise(1), noise(2)}, 30);
+    show_in_turn(state, grey(MIXED_GLYPHS), {noise(1), noise(2)}, 30);
+}
+void BM_FullyChangedColourFrame(benchmark::State& state)
+{
+    show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full),
+                 {noise(1, 3 * FRAME_SIZE), noise(2, 3 * FRAME_SIZE)}, 30);
+}
+void BM_UnchangedColourFrame(benchmark::State& state)
+{
+    show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full), {noise(1, 3 * FRAME_SIZE)}, 0);
 }
 
 // The floor: copying a full frame's send block.
@@ -102,4 +115,6 @@ BENCHMARK(BM_FullyChangedFrame);
 BENCHMARK(BM_UnchangedFrame);
 BENCHMARK(BM_OneChangedRow);
 BENCHMARK(BM_FullyChangedFrameMixedGlyphs);
+BENCHMARK(BM_FullyChangedColourFrame);
+BENCHMARK(BM_UnchangedColourFrame);
 BENCHMARK(BM_MemcpyBlock);

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "picture/colour_painter.hpp"
 #include "picture/grey_painter.hpp"
 
 namespace lumaflick {
@@ -44,6 +45,8 @@ FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing)
     if (keeps_rows_as_lines(glyphs)) return FrameUpdate(std::make_unique<GreyPainter>(glyphs), packing);
     return FrameUpdate(glyphs, packing);
 }
+
+FrameUpdate FrameUpdate::colour(Packing packing) { return FrameUpdate(std::make_unique<ColourPainter>(), packing); }
 
 FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing)
     : block_(packing, FRAME_HEIGHT), painter_(std::move(painter))

@@ -22,6 +22,8 @@ class FrameUpdate {
 public:
     // Four brightness classes drawn with these glyph strings.
     static FrameUpdate grey(const GlyphStrings& glyphs, Packing packing);
+    // RGB frames in LFS's eight colours.
+    static FrameUpdate colour(Packing packing);
     // Any way of painting; its rows are always lines.
     FrameUpdate(std::unique_ptr<Painter> painter, Packing packing);
 

@@ -46,13 +46,11 @@ std::vector<std::uint8_t> noise(std::uint32_t seed)
 }
 
 // Shows the frames in turn and gives the allocations each frame made.
-std::vector<std::size_t> allocations_per_frame(const GlyphStrings& glyphs,
-                                               const std::vector<std::vector<std::uint8_t>>& frames,
+std::vector<std::size_t> allocations_per_frame(FrameUpdate update, const std::vector<std::vector<std::uint8_t>>& frames,
                                                const std::vector<std::size_t>& read_sizes)
 {
     std::vector<std::size_t> counts;
     counts.reserve(frames.size());
-    auto update = FrameUpdate::grey(glyphs, Packing::full);
     std::size_t sent_bytes = 0;
     for (std::size_t f = 0; f < frames.size(); ++f) {
         const std::size_t before = allocations;
@@ -83,13 +81,26 @@ TEST(FrameAllocations, NoneAfterTheFirstFullFrame)
     const std::vector<std::size_t> sizes{FRAME_SIZE, FRAME_SIZE, FRAME_SIZE, FRAME_SIZE, 100, FRAME_SIZE, FRAME_SIZE};
 
     for (const Row& row : rows) {
-        const auto counts = allocations_per_frame(row.glyphs, frames, sizes);
+        const auto counts = allocations_per_frame(FrameUpdate::grey(row.glyphs, Packing::full), frames, sizes);
         for (std::size_t f = 1; f < counts.size(); ++f) {
             EXPECT_EQ(counts[f], 0U) << row.name << ", frame " << f;
         }
         if (!row.first_frame_grows) {
             EXPECT_EQ(counts[0], 0U) << row.name;
         }
+    }
+
+    // Colour frames are three times the size, the short read a partial pixel.
+    std::vector<std::vector<std::uint8_t>> rgb;
+    for (const auto& frame : frames) {
+        rgb.push_back(frame);
+        rgb.back().insert(rgb.back().end(), frame.begin(), frame.end());
+        rgb.back().insert(rgb.back().end(), frame.rbegin(), frame.rend());
+    }
+    std::vector<std::size_t> rgb_sizes;
+    for (const std::size_t size : sizes) rgb_sizes.push_back(3 * size + (size < FRAME_SIZE ? 1 : 0));
+    for (const std::size_t count : allocations_per_frame(FrameUpdate::colour(Packing::full), rgb, rgb_sizes)) {
+        EXPECT_EQ(count, 0U) << "colour";
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -195,6 +196,85 @@ TEST(FrameUpdate, AgreesWithThePlainRules)
                 << "glyph set " << g << ", frame " << f;
             previous = current;
         }
+    }
+}
+
+std::vector<std::uint8_t> solid(std::size_t pixels, std::uint8_t r, std::uint8_t g, std::uint8_t b)
+{
+    std::vector<std::uint8_t> rgb;
+    for (std::size_t i = 0; i < pixels; ++i) rgb.insert(rgb.end(), {r, g, b});
+    return rgb;
+}
+
+// The text of each packet in a block of full-size packets.
+std::vector<std::string> texts_of(std::span<const std::byte> block)
+{
+    std::vector<std::string> texts;
+    for (std::size_t at = 0; at + sizeof(insim::IS_BTN) <= block.size(); at += sizeof(insim::IS_BTN)) {
+        const auto* text = reinterpret_cast<const char*>(block.data() + at + 12);
+        texts.emplace_back(text, strnlen(text, insim::BUTTON_TEXT_SIZE));
+    }
+    return texts;
+}
+
+TEST(ColourFrameUpdate, SolidAreasAndHalfGrey)
+{
+    struct Row {
+        std::uint8_t r, g, b;
+        char code;
+    };
+    const Row rows[] = {{255, 0, 0, '1'}, {0, 255, 0, '2'}, {0, 0, 255, '4'}, {255, 255, 255, '7'}, {0, 0, 0, '0'},
+                        {255, 255, 0, '3'}, {255, 0, 255, '5'}, {0, 255, 255, '6'}};
+    for (const Row& row : rows) {
+        auto update = FrameUpdate::colour(Packing::full);
+        const auto texts = texts_of(update.show(solid(FRAME_SIZE, row.r, row.g, row.b)));
+        ASSERT_EQ(texts.size(), FRAME_HEIGHT);
+        for (const auto& text : texts) EXPECT_EQ(text, repeat(std::string{'^', row.code, '_'}, FRAME_WIDTH));
+    }
+
+    // 50 % grey lights exactly two of every four pixels in each row and
+    // column of the pattern, white and black only.
+    auto update = FrameUpdate::colour(Packing::full);
+    const auto texts = texts_of(update.show(solid(FRAME_SIZE, 128, 128, 128)));
+    ASSERT_EQ(texts.size(), FRAME_HEIGHT);
+    for (std::size_t y = 0; y < FRAME_HEIGHT; ++y) {
+        for (std::size_t x = 0; x < FRAME_WIDTH; x += 4) {
+            const std::string tile = texts[y].substr(3 * x, 12);
+            EXPECT_EQ(std::count(tile.begin(), tile.end(), '7'), 2) << "row " << y << ": " << tile;
+            EXPECT_EQ(std::count(tile.begin(), tile.end(), '0'), 2) << "row " << y << ": " << tile;
+        }
+    }
+    EXPECT_EQ(texts[0].substr(0, 12), "^7_^0_^7_^0_");
+}
+
+// RGB frames of every shape, partial pixels and rows included, must send
+// exactly what the plain rules send; a still picture sends nothing.
+TEST(ColourFrameUpdate, AgreesWithThePlainRules)
+{
+    const std::size_t rgb_size = 3 * FRAME_SIZE;
+    std::vector<std::vector<std::uint8_t>> frames{noise(rgb_size, 1), noise(rgb_size, 1), noise(rgb_size, 2),
+                                                  noise(rgb_size - 1, 3), noise(100, 4), noise(2, 5),
+                                                  gradient(rgb_size), solid(FRAME_SIZE, 200, 30, 90),
+                                                  noise(rgb_size, 6)};
+    // One channel of one pixel of row 5 switched off, or on if it was off.
+    frames[2] = frames[1];
+    auto& green = frames[2][3 * (5 * FRAME_WIDTH + 7) + 1];
+    green = 0;
+    if (plain::colour_text(frames[2]) == plain::colour_text(frames[1])) green = 255;
+    auto update = FrameUpdate::colour(Packing::full);
+    EXPECT_EQ(update.frame_size(), rgb_size);
+    std::string previous(FRAME_HEIGHT, '\n');
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        const std::string current = plain::colour_text(frames[f]);
+        const auto block = shown(update, frames[f]);
+        ASSERT_EQ(block, plain::changed_buttons(current, previous)) << "frame " << f;
+        if (f == 1) {
+            EXPECT_TRUE(block.empty());
+        }
+        if (f == 2) {
+            EXPECT_EQ(block.size(), sizeof(insim::IS_BTN));
+        }
+        previous = current;
     }
 }
 

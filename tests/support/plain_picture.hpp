@@ -36,6 +36,27 @@ inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::ar
     return text;
 }
 
+// RGB pixels: each channel on where it exceeds 16 × its 4×4 Bayer rank + 8;
+// a pixel is "^N_" with N = R + 2G + 4B.
+inline std::string colour_text(std::span<const std::uint8_t> rgb)
+{
+    constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    std::string text;
+    const std::size_t pixels = rgb.size() / 3;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const int threshold = 16 * bayer[(i / WIDTH) % 4][(i % WIDTH) % 4] + 8;
+        int code = 0;
+        for (int channel = 0; channel < 3; ++channel) {
+            if (rgb[3 * i + static_cast<std::size_t>(channel)] > threshold) code += 1 << channel;
+        }
+        text += '^';
+        text += static_cast<char>('0' + code);
+        text += '_';
+        if (i % WIDTH == WIDTH - 1 || i + 1 == pixels) text += '\n';
+    }
+    return text;
+}
+
 // A line ends before its line feed, without a carriage return right before
 // it; a final line feed opens no further line.
 inline std::vector<std::string_view> lines_of(std::string_view text)
