@@ -1,10 +1,12 @@
-// Frames of any byte count and glyph strings of any bytes through the frame
-// update, checked against a plain restatement of the rules.
+// Frames of any byte count and glyph strings of any bytes (or RGB frames, when
+// a glyph length byte is 0xf0 or more) through the frame update, checked
+// against a plain restatement of the rules.
 //
 // Input: four glyph strings, each a length byte (taken modulo 25) and that many
-// bytes; then frames, each a little-endian 16-bit word (1 + word % 2400 is the
-// byte count of the read) and up to that many bytes copied over the start of
-// the frame buffer, the rest of which keeps the previous frame's bytes.
+// bytes; then frames, each a little-endian 16-bit word (1 + word % the frame
+// size, 2400 or 7200 bytes, is the byte count of the read) and up to that many
+// bytes copied over the start of the frame buffer, the rest of which keeps the
+// previous frame's bytes.
 
 #include <algorithm>
 #include <array>
@@ -57,23 +59,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Input input({data, size});
     lumaflick::GlyphStrings glyphs;
+    bool colour = false;
     for (auto& glyph : glyphs) {
-        const auto bytes = input.take(input.byte() % (LONGEST_GLYPH + 1));
+        const std::uint8_t length = input.byte();
+        colour = colour || length >= 0xf0;
+        const auto bytes = input.take(length % (LONGEST_GLYPH + 1));
         glyph.assign(bytes.begin(), bytes.end());
     }
 
-    auto update = lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
-    std::array<std::uint8_t, lumaflick::FRAME_SIZE> frame{};
+    auto update = colour ? lumaflick::FrameUpdate::colour(lumaflick::Packing::full)
+                         : lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
+    std::array<std::uint8_t, 3 * lumaflick::FRAME_SIZE> frame{};
     std::string previous(lumaflick::FRAME_HEIGHT, '\n');
     for (std::size_t count = 0; count < MOST_FRAMES && !input.empty(); ++count) {
         const unsigned word = input.byte() | (unsigned{input.byte()} << 8);
-        const std::size_t bytes = 1 + word % lumaflick::FRAME_SIZE;
+        const std::size_t bytes = 1 + word % update.frame_size();
         const auto fresh = input.take(bytes);
         std::copy(fresh.begin(), fresh.end(), frame.begin());
         const auto pixels = std::span<const std::uint8_t>(frame).first(bytes);
 
         const auto block = update.show(pixels);
-        std::string current = plain::grey_text(pixels, glyphs);
+        std::string current = colour ? plain::colour_text(pixels) : plain::grey_text(pixels, glyphs);
         const auto expected = plain::changed_buttons(current, previous);
         FUZZ_CHECK(std::equal(block.begin(), block.end(), expected.begin(), expected.end()));
         previous = std::move(current);
