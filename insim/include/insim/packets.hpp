@@ -122,7 +122,8 @@ std::size_t write_short_button(const IS_BTN& head, std::string_view text,
 
 // Leaves out each colour code ^0-^9 that repeats the one already in force; the
 // first code always stays, and ^^ is a literal caret, not the start of a code.
-// `out` needs room for text.size() bytes; returns the bytes written.
+// `out` needs room for text.size() bytes and may be the text's own storage;
+// returns the bytes written.
 std::size_t drop_repeated_colour_codes(std::string_view text, std::span<char> out) noexcept;
 
 }  // namespace insim
