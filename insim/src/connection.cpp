@@ -46,6 +46,11 @@ asio::awaitable<Status> InSimConnection::send_buttons(std::span<const IS_BTN> bu
     co_return co_await write_all(image(buttons));
 }
 
+asio::awaitable<Status> InSimConnection::send_bytes(std::span<const std::byte> packets)
+{
+    co_return co_await write_all(packets);
+}
+
 asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> bytes)
 {
     while (!bytes.empty()) {
