@@ -23,7 +23,9 @@ void print_hex(std::span<const std::byte> bytes)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: insim_packet_hex isi FLAGS ADMIN INAME | mst MESSAGE | btn CLICKID T TEXT | sbtn CLICKID T TEXT\n");
+    std::fprintf(stderr,
+                 "usage: insim_packet_hex isi FLAGS ADMIN INAME | mst MESSAGE | btn CLICKID T TEXT"
+                 " | sbtn CLICKID T TEXT\n");
     return 2;
 }
 

@@ -250,8 +250,9 @@ TEST(ButtonPacket, ShortPacking)
     std::string long_text;
     for (int i = 0; i < 300; ++i) long_text += static_cast<char>('a' + i % 26);
     // {text length, total}: at least one zero after the text, unless it fills all 240 bytes.
-    const std::pair<std::size_t, std::size_t> cases[] = {{0, 16},    {1, 16},    {3, 16},    {4, 20},   {236, 252},
-                                                         {237, 252}, {239, 252}, {240, 252}, {241, 252}, {300, 252}};
+    const std::pair<std::size_t, std::size_t> cases[] = {{0, 16},     {1, 16},     {3, 16},     {4, 20},
+                                                         {236, 252},  {237, 252},  {239, 252},  {240, 252},
+                                                         {241, 252},  {300, 252}};
     for (const auto& [length, total] : cases) {
         SCOPED_TRACE(length);
         std::array<std::byte, 252> out;
