@@ -46,9 +46,9 @@ asio::awaitable<Status> InSimConnection::send_buttons(std::span<const IS_BTN> bu
     co_return co_await write_all(image(buttons));
 }
 
-asio::awaitable<Status> InSimConnection::send_bytes(std::span<const std::byte> block)
+asio::awaitable<Status> InSimConnection::send_bytes(std::span<const std::byte> packets)
 {
-    co_return co_await write_all(block);
+    co_return co_await write_all(packets);
 }
 
 asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> bytes)

@@ -1,6 +1,7 @@
 #include "insim/packets.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace insim {
 
@@ -65,5 +66,50 @@ Result<IS_MST> make_message_packet(std::string_view message)
 }
 
 void set_button_text(IS_BTN& button, std::string_view text) noexcept { copy_zero_padded(button.Text, text); }
+
+std::size_t write_short_button(const IS_BTN& head, std::string_view text,
+                               std::span<std::byte, sizeof(IS_BTN)> out) noexcept
+{
+    constexpr std::size_t head_size = offsetof(IS_BTN, Text);
+    const std::size_t length = std::min(text.size(), BUTTON_TEXT_SIZE);
+    const std::size_t padded = std::min((length / 4 + 1) * 4, BUTTON_TEXT_SIZE);
+    const std::size_t total = head_size + padded;
+    std::memcpy(out.data(), &head, head_size);
+    out[0] = static_cast<std::byte>(total / 4);
+    // The padding lies within the last word, so zero that word and let the text overwrite it.
+    std::memset(out.data() + total - 4, 0, 4);
+    if (length != 0) std::memcpy(out.data() + head_size, text.data(), length);
+    return total;
+}
+
+std::size_t drop_repeated_colour_codes(std::string_view text, std::span<char> out) noexcept
+{
+    const char* in = text.data();
+    const std::size_t size = text.size();
+    char* to = out.data();
+    std::size_t read = 0;
+    std::size_t written = 0;
+    char in_force = 0;  // no code yet; never equal to a digit
+    // Every caret takes the byte after it along: a digit makes a code, a caret
+    // an escaped caret, and any other byte cannot start a code. written <= read
+    // throughout, so both stores stay within the first size bytes of out.
+    while (read + 1 < size) {
+        const char c = in[read];
+        to[written] = c;
+        if (c != '^') {
+            ++written;
+            ++read;
+            continue;
+        }
+        const char next = in[read + 1];
+        to[written + 1] = next;
+        const bool code = static_cast<unsigned char>(next - '0') < 10;
+        written += (code && next == in_force) ? 0 : 2;
+        if (code) in_force = next;
+        read += 2;
+    }
+    if (read < size) to[written++] = in[read];
+    return written;
+}
 
 }  // namespace insim

@@ -173,6 +173,7 @@ TEST_F(Loopback, ButtonBlocksArriveWholeAndInRowOrder)
         for (const std::size_t k : frames) {
             results.push_back(co_await connection->send_buttons(std::span(buttons).first(k)));
         }
+        results.push_back(co_await connection->send_bytes(insim::image(buttons[3])));
         results.push_back(co_await connection->send(insim::IS_TINY{}));
         results.push_back(co_await connection->send(message));
     };
@@ -186,9 +187,10 @@ TEST_F(Loopback, ButtonBlocksArriveWholeAndInRowOrder)
     Bytes expected;
     append(expected, insim::image(init));
     for (const std::size_t k : frames) append(expected, insim::image(std::span(buttons).first(k)));
+    append(expected, insim::image(buttons[3]));
     append(expected, insim::image(insim::IS_TINY{}));
     append(expected, insim::image(message));
-    ASSERT_EQ(received.size(), 44U + 252U * (1 + 0 + 2 + 30 + 7) + 4U + 68U);
+    ASSERT_EQ(received.size(), 44U + 252U * (1 + 0 + 2 + 30 + 7 + 1) + 4U + 68U);
     EXPECT_EQ(first_difference(received, expected), SIZE_MAX);
 }
 

@@ -3,8 +3,10 @@
 //   insim_packet_hex isi FLAGS ADMIN INAME
 //   insim_packet_hex mst MESSAGE
 //   insim_packet_hex btn CLICKID T TEXT     (the renderer's template: dark, W 240, H 6)
+//   insim_packet_hex sbtn CLICKID T TEXT    (the same, packed at its shortest)
 #include "insim/packets.hpp"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -21,7 +23,9 @@ void print_hex(std::span<const std::byte> bytes)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: insim_packet_hex isi FLAGS ADMIN INAME | mst MESSAGE | btn CLICKID T TEXT\n");
+    std::fprintf(stderr,
+                 "usage: insim_packet_hex isi FLAGS ADMIN INAME | mst MESSAGE | btn CLICKID T TEXT"
+                 " | sbtn CLICKID T TEXT\n");
     return 2;
 }
 
@@ -52,13 +56,18 @@ int main(int argc, char** argv)
         print_hex(insim::image(*packet));
         return 0;
     }
-    if (kind == "btn" && argc == 5) {
+    if ((kind == "btn" || kind == "sbtn") && argc == 5) {
         insim::IS_BTN button;
         button.BStyle = static_cast<std::uint8_t>(insim::combine_flags({insim::ISB_DARK}));
         button.W = 240;
         button.H = 6;
         button.ClickID = byte_value(argv[2]);
         button.T = byte_value(argv[3]);
+        if (kind == "sbtn") {
+            std::array<std::byte, sizeof(insim::IS_BTN)> out{};
+            print_hex(std::span(out).first(insim::write_short_button(button, argv[4], out)));
+            return 0;
+        }
         insim::set_button_text(button, argv[4]);
         print_hex(insim::image(button));
         return 0;

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -228,6 +231,77 @@ TEST(ButtonPacket, SetButtonText)
     insim::IS_BTN button;
     insim::set_button_text(button, std::string(239, 'x') + "\xc3\xa9");
     EXPECT_EQ(button.Text[239], 0xc3);
+}
+
+TEST(ButtonPacket, ShortPacking)
+{
+    insim::IS_BTN head;
+    head.ReqI = 0xc2;
+    head.UCID = 0xc3;
+    head.ClickID = 0xc4;
+    head.Inst = 0xc5;
+    head.BStyle = 0xc6;
+    head.TypeIn = 0xc7;
+    head.L = 0xc8;
+    head.T = 0xc9;
+    head.W = 0xca;
+    head.H = 0xcb;
+    head.Text.fill('#');  // never read
+    std::string long_text;
+    for (int i = 0; i < 300; ++i) long_text += static_cast<char>('a' + i % 26);
+    // {text length, total}: at least one zero after the text, unless it fills all 240 bytes.
+    const std::pair<std::size_t, std::size_t> cases[] = {{0, 16},     {1, 16},     {3, 16},     {4, 20},
+                                                         {236, 252},  {237, 252},  {239, 252},  {240, 252},
+                                                         {241, 252},  {300, 252}};
+    for (const auto& [length, total] : cases) {
+        SCOPED_TRACE(length);
+        std::array<std::byte, 252> out;
+        out.fill(std::byte{0xee});
+        ASSERT_EQ(insim::write_short_button(head, std::string_view(long_text).substr(0, length), out), total);
+        const Bytes bytes = to_vector(std::span<const std::byte, 252>(out));
+        const std::size_t kept = std::min<std::size_t>(length, 240);
+        const auto size = static_cast<std::uint8_t>(total / 4);
+        EXPECT_EQ(bytes, concat({{size, 45, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xcb},
+                                 field(long_text.substr(0, kept), total - 12), Bytes(252 - total, 0xee)}));
+    }
+}
+
+TEST(ColourCodes, DropRepeated)
+{
+    const std::string glyphs = [] {
+        std::string s;
+        for (int i = 0; i < 80; ++i) s += "^6_";
+        return s;
+    }();
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"default glyph line", "^6_^6_^6_", "^6___"},
+        {"alternating codes", "^0_^3_^0_^3_", "^0_^3_^0_^3_"},
+        {"^8 and ^9 are distinct codes", "^8_^9_^9_^8_", "^8_^9__^8_"},
+        {"escaped caret before a digit", "^^6_^6_", "^^6_^6_"},
+        {"an escaped caret keeps the colour in force", "^6^^6^6", "^6^^6"},
+        {"escaped caret, then a code", "^^^6^6", "^^^6"},
+        {"other carets are text", "^L^6a^Lb^6c^", "^L^6a^Lbc^"},
+        {"lone caret at the end", "_^", "_^"},
+        {"line cut after the caret of a code", glyphs.substr(0, 237) + "__^", "^6" + std::string(81, '_') + "^"},
+        {"repeated code in the last two bytes", glyphs.substr(0, 237) + "_^6", "^6" + std::string(80, '_')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Room for exactly the text; the marks after it must stay.
+        std::string out(c.text.size() + 4, '#');
+        const std::size_t n = insim::drop_repeated_colour_codes(c.text, std::span(out).first(c.text.size()));
+        EXPECT_EQ(out.substr(0, n), c.expected);
+        EXPECT_EQ(out.substr(c.text.size()), "####");
+        // In place, as the caller may run it over its own line.
+        std::string line = c.text;
+        EXPECT_EQ(line.substr(0, insim::drop_repeated_colour_codes(line, line)), c.expected);
+    }
 }
 
 TEST(Packets, KeepAlive)

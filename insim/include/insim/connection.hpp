@@ -21,8 +21,8 @@ public:
     asio::awaitable<Status> send(const IS_TINY& packet);
     // All buttons as one contiguous block of 252 × n bytes, in order.
     asio::awaitable<Status> send_buttons(std::span<const IS_BTN> buttons);
-    // Packets already laid out back to back, as one write.
-    asio::awaitable<Status> send_bytes(std::span<const std::byte> block);
+    // A block of whole packets prepared by the caller (e.g. short buttons), as it is.
+    asio::awaitable<Status> send_bytes(std::span<const std::byte> packets);
 
     InSimConnection(InSimConnection&&) noexcept = default;
     InSimConnection& operator=(InSimConnection&&) noexcept = default;

@@ -113,4 +113,17 @@ Result<IS_MST> make_message_packet(std::string_view message);
 // Copies the first min(size, 240) bytes and zeroes the rest.
 void set_button_text(IS_BTN& button, std::string_view text) noexcept;
 
+// The button at its shortest: the head of `head` (its Text is not read), the
+// first min(size, 240) bytes of `text`, then zeros up to a multiple of 4 (at
+// least one unless the text fills all 240 bytes), with Size set to match.
+// Returns the bytes written: 16 to 252.
+std::size_t write_short_button(const IS_BTN& head, std::string_view text,
+                               std::span<std::byte, sizeof(IS_BTN)> out) noexcept;
+
+// Leaves out each colour code ^0-^9 that repeats the one already in force; the
+// first code always stays, and ^^ is a literal caret, not the start of a code.
+// `out` needs room for text.size() bytes and may be the text's own storage;
+// returns the bytes written.
+std::size_t drop_repeated_colour_codes(std::string_view text, std::span<char> out) noexcept;
+
 }  // namespace insim

@@ -87,5 +87,19 @@ for (const c of buttonCases) {
   expectEqual(`${name} text`, mine.subarray(12, 12 + otherText.length).toString('hex'), otherText.toString('hex'));
 }
 
+// Packed at its shortest, our button must be node-insim's byte for byte: Size,
+// the text cut at 240 bytes, and 1 to 4 zeros after it unless it fills 240.
+// (Texts stay clear of ^L-style code-page markers, which node-insim rewrites.)
+for (const length of [0, 1, 3, 4, 237, 239, 240, 300]) {
+  const text = '^7_'.repeat(100).slice(0, length);
+  expectEqual(
+    `short IS_BTN ${length} bytes`,
+    ours(['sbtn', '9', '54', text]),
+    theirs(new IS_BTN({
+      ReqI: 1, UCID: 255, ClickID: 9, BStyle: ButtonStyle.ISB_DARK, T: 54, W: 240, H: 6, Text: text,
+    })),
+  );
+}
+
 console.log(`${checks - failures} of ${checks} byte comparisons with node-insim agree`);
 process.exit(failures === 0 ? 0 : 1);
