@@ -25,7 +25,7 @@ ButtonBlock::ButtonBlock(Packing packing, std::size_t buttons)
 {
 }
 
-void ButtonBlock::add(std::size_t line, std::string_view text)
+void ButtonBlock::add(std::size_t line, std::string_view text, bool compacted)
 {
     if (block_.size() - used_ < sizeof(insim::IS_BTN)) {
         // Only glyph strings with line feeds make more lines than a frame has rows.
@@ -34,6 +34,15 @@ void ButtonBlock::add(std::size_t line, std::string_view text)
     template_.ClickID = static_cast<std::uint8_t>(line + 1);
     template_.T = static_cast<std::uint8_t>(BUTTON_HEIGHT * line);
     std::byte* out = block_.data() + used_;
+    if (packing_ == Packing::shortest) {
+        // Cut first, so that the codes left out are those of the text LFS gets.
+        if (!compacted) {
+            text = {compacted_.data(),
+                    insim::drop_repeated_colour_codes(text.substr(0, insim::BUTTON_TEXT_SIZE), compacted_)};
+        }
+        used_ += insim::write_short_button(template_, text, std::span<std::byte, sizeof(insim::IS_BTN)>(out, sizeof(insim::IS_BTN)));
+        return;
+    }
     const std::size_t length = std::min(text.size(), insim::BUTTON_TEXT_SIZE);
     std::memcpy(out, &template_, HEAD_SIZE);
     std::memcpy(out + HEAD_SIZE, text.data(), length);

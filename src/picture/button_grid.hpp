@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,8 +28,9 @@ public:
     ButtonBlock(Packing packing, std::size_t buttons);
 
     void clear() noexcept { used_ = 0; }
-    // Appends the button of line `line` (counted from 0) showing `text`.
-    void add(std::size_t line, std::string_view text);
+    // Appends the button of line `line` (counted from 0) showing `text`;
+    // `compacted` when the text already is as the shortest packing sends it.
+    void add(std::size_t line, std::string_view text, bool compacted = false);
     [[nodiscard]] std::span<const std::byte> bytes() const noexcept { return {block_.data(), used_}; }
 
 private:
@@ -36,6 +38,7 @@ private:
     insim::IS_BTN template_ = make_button_template();
     std::vector<std::byte> block_;
     std::size_t used_ = 0;
+    std::array<char, insim::BUTTON_TEXT_SIZE> compacted_{};
 };
 
 }  // namespace lumaflick

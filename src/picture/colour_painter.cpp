@@ -1,6 +1,7 @@
 #include "picture/colour_painter.hpp"
 
 #include <cstring>
+#include <string>
 
 namespace lumaflick {
 
@@ -15,19 +16,25 @@ constexpr std::uint8_t threshold(std::size_t column, std::size_t row) noexcept
     return static_cast<std::uint8_t>(16 * BAYER[row % 4][column % 4] + 8);
 }
 
+const std::array<std::string, 8> CODES{"^0_", "^1_", "^2_", "^3_", "^4_", "^5_", "^6_", "^7_"};
+
+// A row's colour codes from its cells.
+std::array<std::uint8_t, FRAME_WIDTH> codes_of(std::span<const std::uint8_t> cells, std::size_t pixels) noexcept
+{
+    std::array<std::uint8_t, FRAME_WIDTH> codes{};
+    for (std::size_t p = 0; p < pixels; ++p) {
+        codes[p] = static_cast<std::uint8_t>(cells[3 * p] + cells[3 * p + 1] + cells[3 * p + 2]);
+    }
+    return codes;
+}
+
 }  // namespace
 
-ColourPainter::ColourPainter() noexcept
+ColourPainter::ColourPainter() : table_(CODES)
 {
     for (std::size_t i = 0; i < ROW_BYTES; ++i) {
         for (std::size_t row = 0; row < 4; ++row) thresholds_[row][i] = threshold(i / 3, row);
         weights_[i] = static_cast<std::uint8_t>(1U << (i % 3));
-    }
-    for (std::size_t a = 0; a < 8; ++a) {
-        for (std::size_t b = 0; b < 8; ++b) {
-            const char pair[8] = {'^', static_cast<char>('0' + a), '_', '^', static_cast<char>('0' + b), '_', 0, 0};
-            std::memcpy(&pair_words_[8 * a + b], pair, sizeof pair);
-        }
     }
 }
 
@@ -58,17 +65,15 @@ void ColourPainter::paint(std::span<const std::uint8_t> pixels, std::span<std::u
 std::size_t ColourPainter::write_line(std::span<const std::uint8_t> cells, char* out) const noexcept
 {
     const std::size_t pixels = cells.size() / 3;
-    const std::uint8_t* c = cells.data();
-    std::size_t p = 0;
-    for (; p + 2 <= pixels; p += 2, c += 6) {
-        const unsigned a = c[0] + c[1] + c[2];
-        const unsigned b = c[3] + c[4] + c[5];
-        std::memcpy(out + 3 * p, &pair_words_[8 * a + b], sizeof(std::uint64_t));
-    }
-    if (p < pixels) {
-        std::memcpy(out + 3 * p, &pair_words_[8 * (c[0] + c[1] + c[2])], sizeof(std::uint64_t));
-    }
-    return 3 * pixels;
+    const auto codes = codes_of(cells, pixels);
+    return table_.write(std::span(codes).first(pixels), out);
+}
+
+std::size_t ColourPainter::write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept
+{
+    const std::size_t pixels = cells.size() / 3;
+    const auto codes = codes_of(cells, pixels);
+    return table_.write_compact(std::span(codes).first(pixels), out);
 }
 
 }  // namespace lumaflick

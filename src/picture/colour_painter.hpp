@@ -6,6 +6,7 @@
 #include <span>
 
 #include "frame.hpp"
+#include "picture/glyph_table.hpp"
 #include "picture/painter.hpp"
 
 namespace lumaflick {
@@ -15,7 +16,7 @@ namespace lumaflick {
 // place, so a still picture stays still and only changed rows are sent.
 class ColourPainter final : public Painter {
 public:
-    ColourPainter() noexcept;
+    ColourPainter();
 
     [[nodiscard]] std::size_t pixel_size() const noexcept override { return 3; }
     // A pixel's cells are its three channels, each 0 or its weight in the code.
@@ -23,14 +24,16 @@ public:
     [[nodiscard]] std::size_t longest_glyph() const noexcept override { return 3; }
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;
     std::size_t write_line(std::span<const std::uint8_t> cells, char* out) const noexcept override;
+    [[nodiscard]] bool distinct_texts() const noexcept override { return true; }
+    [[nodiscard]] bool compacts_lines() const noexcept override { return true; }
+    std::size_t write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept override;
 
 private:
     static constexpr std::size_t ROW_BYTES = 3 * FRAME_WIDTH;
     // For each row of the pattern, every byte's threshold and weight.
     std::array<std::array<std::uint8_t, ROW_BYTES>, 4> thresholds_{};
     std::array<std::uint8_t, ROW_BYTES> weights_{};
-    // "^a_^b_" for codes a and b, as 8-byte words: two pixels a store.
-    std::array<std::uint64_t, 64> pair_words_{};
+    GlyphTable table_;
 };
 
 }  // namespace lumaflick

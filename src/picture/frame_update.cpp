@@ -49,7 +49,8 @@ FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing)
 FrameUpdate FrameUpdate::colour(Packing packing) { return FrameUpdate(std::make_unique<ColourPainter>(), packing); }
 
 FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing)
-    : block_(packing, FRAME_HEIGHT), painter_(std::move(painter))
+    : block_(packing, FRAME_HEIGHT), painter_(std::move(painter)),
+      compact_lines_(packing == Packing::shortest && painter_->compacts_lines())
 {
     const std::size_t row_cells = FRAME_WIDTH * painter_->cell_size();
     cells_.resize(FRAME_HEIGHT * row_cells);
@@ -98,13 +99,23 @@ void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
         std::memcpy(shown, cells, count);
         shown_cell_count_[row] = count;
 
-        // Different cells can still draw the same text (glyph strings of
-        // several lengths), and only a different text is sent.
-        const std::size_t length = painter_->write_line({cells, count}, spare_line_);
+        const std::span<const std::uint8_t> row_cells_now(cells, count);
+        const auto write = [&](char* out) {
+            return std::string_view(out, compact_lines_ ? painter_->write_compact_line(row_cells_now, out)
+                                                        : painter_->write_line(row_cells_now, out));
+        };
+        if (painter_->distinct_texts()) {
+            block_.add(row, write(spare_line_), compact_lines_);
+            continue;
+        }
+        // Different cells can still spell the same text (glyph strings of
+        // several lengths), and only a different line is sent.
+        const std::size_t length = painter_->write_line(row_cells_now, spare_line_);
         if (length == shown_length_[row] && std::memcmp(spare_line_, shown_line_[row], length) == 0) continue;
         std::swap(spare_line_, shown_line_[row]);
         shown_length_[row] = length;
-        block_.add(row, {shown_line_[row], length});
+        block_.add(row, compact_lines_ ? write(spare_line_) : std::string_view(shown_line_[row], length),
+                   compact_lines_);
     }
     // A frame of fewer rows leaves the buttons below it as they are, but the
     // next frame compares those rows with empty lines.

@@ -43,8 +43,10 @@ private:
     ButtonBlock block_;
 
     // Rows, for painters and for glyph strings that keep a row on one line:
-    // the cells and text last shown in each button.
+    // the cells and text last shown in each button (the text only where
+    // different cells can spell the same text).
     std::unique_ptr<Painter> painter_;
+    bool compact_lines_ = false;  // the painter writes lines as the packing sends them
     std::vector<std::uint8_t> cells_;        // this frame's
     std::vector<std::uint8_t> shown_cells_;  // row after row, at a stride of a full row
     std::array<std::size_t, FRAME_HEIGHT> shown_cell_count_{};

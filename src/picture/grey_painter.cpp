@@ -7,25 +7,17 @@
 
 namespace lumaflick {
 
-GreyPainter::GreyPainter(const GlyphStrings& glyphs) : glyphs_(glyphs)
+GreyPainter::GreyPainter(const GlyphStrings& glyphs) : table_(glyphs)
 {
-    for (std::size_t c = 0; c < glyphs_.size(); ++c) {
-        const auto first = std::find(glyphs_.begin(), glyphs_.end(), glyphs_[c]);
-        same_as_[c] = static_cast<std::uint8_t>(first - glyphs_.begin());
+    for (std::size_t c = 0; c < glyphs.size(); ++c) {
+        const auto first = std::find(glyphs.begin(), glyphs.end(), glyphs[c]);
+        same_as_[c] = static_cast<std::uint8_t>(first - glyphs.begin());
         merges_classes_ = merges_classes_ || same_as_[c] != c;
-        lengths_[c] = glyphs_[c].size();
-        longest_ = std::max(longest_, lengths_[c]);
-        std::memcpy(&words_[c], glyphs_[c].data(), std::min(glyphs_[c].size(), sizeof(std::uint64_t)));
     }
-    if (longest_ <= sizeof(std::uint64_t) / 2) {
-        for (std::size_t a = 0; a < 4; ++a) {
-            for (std::size_t b = 0; b < 4; ++b) {
-                const std::string pair = glyphs_[a] + glyphs_[b];
-                std::memcpy(&pair_words_[4 * a + b], pair.data(), pair.size());
-                pair_lengths_[4 * a + b] = pair.size();
-            }
-        }
-    }
+    // Distinct glyph strings of one length, one per cell, spell distinct rows.
+    distinct_texts_ = !glyphs[0].empty() && std::all_of(glyphs.begin(), glyphs.end(), [&](const std::string& glyph) {
+        return glyph.size() == glyphs[0].size();
+    });
 }
 
 void GreyPainter::paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept
@@ -50,35 +42,6 @@ void GreyPainter::paint(std::span<const std::uint8_t> pixels, std::span<std::uin
     if (merges_classes_) {
         for (std::size_t p = 0; p < pixels.size(); ++p) out[p] = same_as_[out[p]];
     }
-}
-
-std::size_t GreyPainter::write_line(std::span<const std::uint8_t> cells, char* out) const noexcept
-{
-    char* const start = out;
-    if (longest_ <= sizeof(std::uint64_t) / 2) {
-        // Two pixels a step: half the stores and half the dependent additions.
-        std::size_t i = 0;
-        for (; i + 2 <= cells.size(); i += 2) {
-            const std::size_t pair = 4 * std::size_t{cells[i]} + cells[i + 1];
-            std::memcpy(out, &pair_words_[pair], sizeof(std::uint64_t));
-            out += pair_lengths_[pair];
-        }
-        if (i < cells.size()) {
-            std::memcpy(out, &words_[cells[i]], sizeof(std::uint64_t));
-            out += lengths_[cells[i]];
-        }
-    } else if (longest_ <= sizeof(std::uint64_t)) {
-        // Each word may spill up to 8 bytes past its glyph; the next one overwrites it.
-        for (const std::uint8_t cell : cells) {
-            std::memcpy(out, &words_[cell], sizeof(std::uint64_t));
-            out += lengths_[cell];
-        }
-    } else {
-        for (const std::uint8_t cell : cells) {
-            out = std::copy(glyphs_[cell].begin(), glyphs_[cell].end(), out);
-        }
-    }
-    return static_cast<std::size_t>(out - start);
 }
 
 bool keeps_rows_as_lines(const GlyphStrings& glyphs) noexcept

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "picture/glyph_table.hpp"
 #include "picture/painter.hpp"
 #include "picture/render.hpp"
 
@@ -19,23 +20,26 @@ public:
 
     [[nodiscard]] std::size_t pixel_size() const noexcept override { return 1; }
     [[nodiscard]] std::size_t cell_size() const noexcept override { return 1; }
-    [[nodiscard]] std::size_t longest_glyph() const noexcept override { return longest_; }
+    [[nodiscard]] std::size_t longest_glyph() const noexcept override { return table_.longest(); }
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;
-    std::size_t write_line(std::span<const std::uint8_t> cells, char* out) const noexcept override;
+    std::size_t write_line(std::span<const std::uint8_t> cells, char* out) const noexcept override
+    {
+        return table_.write(cells, out);
+    }
+    [[nodiscard]] bool distinct_texts() const noexcept override { return distinct_texts_; }
+    [[nodiscard]] bool compacts_lines() const noexcept override { return table_.compacts(); }
+    std::size_t write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept override
+    {
+        return table_.write_compact(cells, out);
+    }
 
 private:
-    GlyphStrings glyphs_;
+    GlyphTable table_;
     // A cell is the first class with the same glyph string, so that classes
     // drawn alike compare equal.
     std::array<std::uint8_t, 4> same_as_{};
     bool merges_classes_ = false;
-    // Glyph strings of up to 8 bytes are written as one 8-byte word each.
-    std::array<std::uint64_t, 4> words_{};
-    std::array<std::size_t, 4> lengths_{};
-    // Glyph strings of up to 4 bytes are also written two pixels a word.
-    std::array<std::uint64_t, 16> pair_words_{};
-    std::array<std::size_t, 16> pair_lengths_{};
-    std::size_t longest_ = 0;
+    bool distinct_texts_ = false;
 };
 
 // False when a glyph string holds a line feed or ends in a carriage return:

@@ -29,6 +29,15 @@ public:
     // has room for longest_glyph() bytes per pixel plus 8 bytes of slack.
     virtual std::size_t write_line(std::span<const std::uint8_t> cells, char* out) const noexcept = 0;
 
+    // True when rows of different cells always have different text, so that
+    // comparing cells is comparing lines.
+    [[nodiscard]] virtual bool distinct_texts() const noexcept = 0;
+    // True when the painter can write a line as the shortest packing sends
+    // it: each colour code that repeats the one in force left out.
+    [[nodiscard]] virtual bool compacts_lines() const noexcept = 0;
+    // Only when compacts_lines(); as write_line().
+    virtual std::size_t write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept = 0;
+
 protected:
     Painter() = default;
     Painter(const Painter&) = default;

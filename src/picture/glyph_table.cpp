@@ -1,0 +1,111 @@
+#include "picture/glyph_table.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame.hpp"
+#include "insim/packets.hpp"
+
+namespace lumaflick {
+
+namespace {
+
+constexpr std::size_t WORD = sizeof(std::uint64_t);
+
+bool is_code(std::string_view glyph) noexcept
+{
+    return glyph.size() >= 2 && glyph[0] == '^' && glyph[1] >= '0' && glyph[1] <= '9';
+}
+
+std::uint64_t word_of(std::string_view bytes) noexcept
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data(), std::min(bytes.size(), WORD));
+    return word;
+}
+
+}  // namespace
+
+GlyphTable::GlyphTable(std::span<const std::string> glyphs) : glyphs_(glyphs.begin(), glyphs.end()), count_(glyphs.size())
+{
+    compacts_ = true;
+    for (const std::string& glyph : glyphs_) {
+        longest_ = std::max(longest_, glyph.size());
+        compacts_ = compacts_ && is_code(glyph) && glyph.find('^', 2) == std::string::npos;
+        words_.push_back(word_of(glyph));
+        lengths_.push_back(static_cast<std::uint8_t>(std::min(glyph.size(), WORD)));
+    }
+    compacts_ = compacts_ && FRAME_WIDTH * longest_ <= insim::BUTTON_TEXT_SIZE;
+    if (longest_ > WORD / 2) return;
+
+    // The text of glyph b right after glyph a, compacted or not.
+    const auto after = [&](std::size_t a, std::size_t b) {
+        const std::string& glyph = glyphs_[b];
+        return glyphs_[a][1] == glyph[1] ? glyph.substr(2) : glyph;
+    };
+    for (std::size_t a = 0; a < count_; ++a) {
+        for (std::size_t b = 0; b < count_; ++b) {
+            const std::string pair = glyphs_[a] + glyphs_[b];
+            pair_words_.push_back(word_of(pair));
+            pair_lengths_.push_back(static_cast<std::uint8_t>(pair.size()));
+            if (!compacts_) continue;
+            const std::string single = after(a, b);
+            after_words_.push_back(word_of(single));
+            after_lengths_.push_back(static_cast<std::uint8_t>(single.size()));
+            for (std::size_t c = 0; c < count_; ++c) {
+                const std::string two = single + after(b, c);
+                after_pair_words_.push_back(word_of(two));
+                after_pair_lengths_.push_back(static_cast<std::uint8_t>(two.size()));
+            }
+        }
+    }
+}
+
+std::size_t GlyphTable::write(std::span<const std::uint8_t> indices, char* out) const noexcept
+{
+    char* const start = out;
+    const std::uint8_t* index = indices.data();
+    const std::uint8_t* const end = index + indices.size();
+    if (longest_ <= WORD / 2) {
+        // Two pixels a step: half the stores and half the dependent additions.
+        for (; end - index >= 2; index += 2) {
+            const std::size_t pair = count_ * index[0] + index[1];
+            std::memcpy(out, &pair_words_[pair], WORD);
+            out += pair_lengths_[pair];
+        }
+    }
+    if (longest_ <= WORD) {
+        // Each word may spill past its glyph; the next one overwrites it.
+        for (; index != end; ++index) {
+            std::memcpy(out, &words_[*index], WORD);
+            out += lengths_[*index];
+        }
+    } else {
+        for (; index != end; ++index) out = std::copy(glyphs_[*index].begin(), glyphs_[*index].end(), out);
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+std::size_t GlyphTable::write_compact(std::span<const std::uint8_t> indices, char* out) const noexcept
+{
+    if (indices.empty()) return 0;
+    char* const start = out;
+    const std::uint8_t* index = indices.data();
+    const std::uint8_t* const end = index + indices.size();
+    // The first glyph keeps its code; each later one depends on the one before.
+    std::memcpy(out, &words_[*index], WORD);
+    out += lengths_[*index];
+    for (; end - index >= 3; index += 2) {
+        const std::size_t triple = (count_ * index[0] + index[1]) * count_ + index[2];
+        std::memcpy(out, &after_pair_words_[triple], WORD);
+        out += after_pair_lengths_[triple];
+    }
+    if (end - index == 2) {
+        const std::size_t pair = count_ * index[0] + index[1];
+        std::memcpy(out, &after_words_[pair], WORD);
+        out += after_lengths_[pair];
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+}  // namespace lumaflick
