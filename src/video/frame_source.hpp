@@ -20,9 +20,6 @@ public:
     virtual Result<std::size_t> read(std::span<std::byte> buffer) = 0;
 
 protected:
-    FrameReader() = default;
-    FrameReader(const FrameReader&) = default;
-    FrameReader& operator=(const FrameReader&) = default;
     ~FrameReader() = default;
 };
 
@@ -32,9 +29,6 @@ public:
     virtual std::chrono::steady_clock::time_point now() noexcept = 0;
 
 protected:
-    Clock() = default;
-    Clock(const Clock&) = default;
-    Clock& operator=(const Clock&) = default;
     ~Clock() = default;
 };
 
