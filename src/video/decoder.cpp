@@ -4,10 +4,10 @@
 
 namespace lumaflick {
 
-std::string make_filter_string(std::uint64_t rate)
+std::string make_filter_string(std::uint64_t rate, PixelFormat format)
 {
     return "scale=" + std::to_string(FRAME_WIDTH) + ":" + std::to_string(FRAME_HEIGHT) +
-           ",fps=" + std::to_string(rate) + ",format=gray";
+           ",fps=" + std::to_string(rate) + (format == PixelFormat::rgb24 ? ",format=rgb24" : ",format=gray");
 }
 
 std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,

@@ -10,8 +10,12 @@
 
 namespace lumaflick {
 
-// "scale=80:30,fps=<rate>,format=gray"
-std::string make_filter_string(std::uint64_t rate);
+// ffmpeg's names of the two pixel formats we read: one gray byte a pixel, or
+// red, green and blue bytes.
+enum class PixelFormat { gray, rgb24 };
+
+// "scale=80:30,fps=<rate>,format=gray" (or format=rgb24)
+std::string make_filter_string(std::uint64_t rate, PixelFormat format = PixelFormat::gray);
 
 // -re [-ss S] -i V [-t T] -vf F -f rawvideo -
 std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,

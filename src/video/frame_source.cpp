@@ -14,22 +14,31 @@ std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept
     return std::max(interval_93 - DECODER_TICK, std::chrono::milliseconds::zero());
 }
 
-FrameSource::FrameSource(PipeReader& pipe, std::chrono::milliseconds threshold) noexcept
-    : pipe_(&pipe), threshold_(threshold)
+FrameSource::FrameSource(FrameReader& reader, Clock& clock, std::chrono::milliseconds threshold,
+                         FrameLayout layout) noexcept
+    : reader_(&reader), clock_(&clock), threshold_(threshold), layout_(layout)
 {
+    layout_.size = std::clamp<std::size_t>(layout_.size, 1, buffer_.size());
 }
 
-Result<std::optional<std::size_t>> FrameSource::next(std::span<std::uint8_t, FRAME_SIZE> frame)
+Result<std::span<const std::uint8_t>> FrameSource::next()
 {
-    const std::span<std::byte> buffer = std::as_writable_bytes(std::span<std::uint8_t>(frame));
+    const std::span<std::byte> frame = std::as_writable_bytes(std::span(buffer_).first(layout_.size));
     for (;;) {
-        const auto start = std::chrono::steady_clock::now();
-        auto read = pipe_->read(buffer);
+        const auto start = clock_->now();
+        auto read = reader_->read(frame);
         if (!read) return std::move(read).error();
-        const std::size_t n = *read;
-        if (n == 0) return std::optional<std::size_t>{};
-        const auto elapsed =
-            std::max(std::chrono::steady_clock::now() - start, std::chrono::steady_clock::duration::zero());
+        std::size_t n = *read;
+        if (n == 0) return std::span<const std::uint8_t>{};
+        // Only the first read is timed: the rest of a frame that came in pieces
+        // is waiting anyway, or follows within the same write.
+        const auto elapsed = std::max(clock_->now() - start, std::chrono::steady_clock::duration::zero());
+        while (layout_.assemble && n < frame.size()) {
+            auto more = reader_->read(frame.subspan(n));
+            if (!more) return std::move(more).error();
+            if (*more == 0) break;  // a short last frame; the next read ends the output
+            n += *more;
+        }
         // A frame that was already waiting in the pipe is late: drop it to catch up.
         if (elapsed < threshold_) {
             ++counters_.skipped;
@@ -37,7 +46,7 @@ Result<std::optional<std::size_t>> FrameSource::next(std::span<std::uint8_t, FRA
         }
         ++counters_.shown;
         counters_.bytes += n;
-        return std::optional<std::size_t>{n};
+        return std::span<const std::uint8_t>(buffer_).first(n);
     }
 }
 

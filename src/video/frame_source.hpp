@@ -1,9 +1,9 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -12,6 +12,54 @@
 #include "video/process.hpp"
 
 namespace lumaflick {
+
+// Where frames come from: one blocking read into `buffer`, the byte count or
+// an error; 0 at end of output.
+class FrameReader {
+public:
+    virtual Result<std::size_t> read(std::span<std::byte> buffer) = 0;
+
+protected:
+    ~FrameReader() = default;
+};
+
+// The time that the skip rule measures reads with.
+class Clock {
+public:
+    virtual std::chrono::steady_clock::time_point now() noexcept = 0;
+
+protected:
+    ~Clock() = default;
+};
+
+// The decoder's output pipe as a frame reader.
+class PipeFrameReader final : public FrameReader {
+public:
+    explicit PipeFrameReader(PipeReader& pipe) noexcept : pipe_(&pipe) {}
+    Result<std::size_t> read(std::span<std::byte> buffer) override { return pipe_->read(buffer); }
+
+private:
+    PipeReader* pipe_;
+};
+
+class SteadyClock final : public Clock {
+public:
+    std::chrono::steady_clock::time_point now() noexcept override { return std::chrono::steady_clock::now(); }
+};
+
+// How the decoder's output divides into frames.
+struct FrameLayout {
+    std::size_t size;  // bytes of a whole frame, at most COLOUR_FRAME_SIZE
+    bool assemble;     // a frame may come in pieces: read until it is whole
+};
+
+// ffmpeg writes each gray frame in one write, which a pipe keeps whole: one
+// read is one frame, and a short read is shown as it is.
+inline constexpr FrameLayout GRAY_FRAMES{FRAME_SIZE, false};
+// An rgb24 frame is larger than a pipe keeps whole (4096 bytes), so a reader
+// that falls behind can get it in pieces; taking it as it came would shift rows
+// and colour channels.
+inline constexpr FrameLayout COLOUR_FRAMES{COLOUR_FRAME_SIZE, true};
 
 struct FrameCounters {
     std::uint64_t bytes = 0;
@@ -26,22 +74,27 @@ inline constexpr std::chrono::milliseconds DECODER_TICK{10};
 // rate is at least 1.
 std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept;
 
-// Reads frames from the decoder's pipe and drops those that were already
-// waiting (read faster than the threshold), so the picture catches up.
+// Reads frames and drops those that were already waiting (their first read
+// took less than the threshold), so the picture catches up.
 class FrameSource {
 public:
-    FrameSource(PipeReader& pipe, std::chrono::milliseconds threshold) noexcept;
+    FrameSource(FrameReader& reader, Clock& clock, std::chrono::milliseconds threshold,
+                FrameLayout layout) noexcept;
 
-    // The byte count (1 to FRAME_SIZE) of the next frame to show, in the first
-    // bytes of `frame`; std::nullopt at end of output.
-    Result<std::optional<std::size_t>> next(std::span<std::uint8_t, FRAME_SIZE> frame);
+    // The next frame to show (1 to layout.size bytes, valid until the next
+    // call); empty at end of output. Only the last frame of an assembled
+    // output can be short.
+    Result<std::span<const std::uint8_t>> next();
 
     [[nodiscard]] const FrameCounters& counters() const noexcept { return counters_; }
 
 private:
-    PipeReader* pipe_;
+    FrameReader* reader_;
+    Clock* clock_;
     std::chrono::steady_clock::duration threshold_;
+    FrameLayout layout_;
     FrameCounters counters_;
+    std::array<std::uint8_t, COLOUR_FRAME_SIZE> buffer_{};
 };
 
 // "Read bytes: <kB>kB, Skipped <n> frames (<percent>%)"; 0% when nothing was read.

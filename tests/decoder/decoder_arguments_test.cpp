@@ -18,6 +18,7 @@ TEST(FilterString, ScalesToTheFrameAndCarriesTheRate)
     EXPECT_EQ(make_filter_string(30), "scale=80:30,fps=30,format=gray");
     EXPECT_EQ(make_filter_string(24), "scale=80:30,fps=24,format=gray");
     EXPECT_EQ(make_filter_string(18446744073709551615u), "scale=80:30,fps=18446744073709551615,format=gray");
+    EXPECT_EQ(make_filter_string(30, PixelFormat::rgb24), "scale=80:30,fps=30,format=rgb24");
 }
 
 struct ArgumentCase {

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <thread>
+#include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "allocation_counter.hpp"
@@ -15,14 +16,13 @@ namespace lumaflick {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ScriptedDecoderSetup;
-using Frame = std::array<std::uint8_t, FRAME_SIZE>;
+using std::chrono::milliseconds;
 
 // A frame that ffmpeg releases one 10 ms tick early is still on time; only a
 // frame that was already waiting is late.
 TEST(SkipThreshold, IsNinetyThreePercentOfAFrameLessOneDecoderTick)
 {
-    const std::pair<std::uint64_t, std::chrono::milliseconds> cases[] = {
+    const std::pair<std::uint64_t, milliseconds> cases[] = {
         {1, 920ms}, {24, 28ms}, {30, 21ms}, {60, 5ms}, {93, 0ms}, {100, 0ms}, {931, 0ms},
         {18446744073709551615u, 0ms},
         {0, 920ms},  // refused earlier; must not divide by zero here
@@ -45,175 +45,150 @@ TEST(StatisticsLine, ReportsKilobytesSkippedAndPercent)
     for (const auto& [counters, expected] : cases) EXPECT_EQ(statistics_line(counters), expected);
 }
 
-// A scripted decoder running `plan`, read by a frame source at `rate`.
-struct Scene {
-    explicit Scene(std::string_view plan, std::uint64_t rate = 30) : setup(plan)
-    {
-        auto started = start_decoder(ScriptedDecoderSetup::program(), {});
-        if (!started) {
-            ADD_FAILURE() << started.error().debug();
-            return;
-        }
-        process = std::move(*started);
-        source.emplace(process.output, skip_threshold(rate));
-    }
-    ~Scene() { (void)process.child.terminate(); }
+// One write of the decoder: `bytes` for which the first read of them blocks
+// `wait`; a read of fewer bytes leaves the rest waiting, as a pipe does.
+struct Write {
+    milliseconds wait;
+    std::size_t bytes;
+};
+constexpr Write FAIL{0ms, 0};  // the read fails
 
-    // The next shown frame's size, 0 at end of output; fails the test on an error.
-    std::size_t next()
-    {
-        auto result = source->next(frame);
-        if (!result) {
-            ADD_FAILURE() << result.error().debug();
-            return 0;
-        }
-        return result->value_or(0);
-    }
-    [[nodiscard]] bool filled_with(std::size_t n, std::uint8_t value) const
-    {
-        return std::all_of(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n),
-                           [&](std::uint8_t b) { return b == value; });
-    }
+// Byte i of the output is i % 251, so that a frame's bytes tell where it began.
+std::uint8_t stream_byte(std::size_t i) { return static_cast<std::uint8_t>(i % 251); }
 
-    ScriptedDecoderSetup setup;
-    StartedProcess process;
-    std::optional<FrameSource> source;
-    Frame frame{};
+struct ScriptedOutput final : FrameReader, Clock {
+    explicit ScriptedOutput(std::vector<Write> script) : writes(std::move(script)) {}
+
+    Result<std::size_t> read(std::span<std::byte> buffer) override
+    {
+        if (next == writes.size()) return std::size_t{0};
+        Write& w = writes[next];
+        if (w.bytes == 0) return Error::system(std::make_error_code(std::errc::io_error));
+        time += w.wait;
+        w.wait = 0ms;
+        const std::size_t n = std::min(w.bytes, buffer.size());
+        for (std::size_t i = 0; i < n; ++i) buffer[i] = std::byte{stream_byte(offset + i)};
+        offset += n;
+        w.bytes -= n;
+        if (w.bytes == 0) ++next;
+        return n;
+    }
+    std::chrono::steady_clock::time_point now() noexcept override { return time; }
+
+    std::vector<Write> writes;
+    std::size_t next = 0;
+    std::size_t offset = 0;
+    std::chrono::steady_clock::time_point time{};
 };
 
-TEST(FrameSource, ShowsFramesThatArriveAfterAPause)
+// A shown frame: where in the output it began, and its size.
+struct Shown {
+    std::size_t offset;
+    std::size_t size;
+};
+
+struct Case {
+    const char* name;
+    FrameLayout layout;
+    milliseconds threshold;
+    std::vector<Write> writes;
+    std::vector<Shown> shown;
+    std::uint64_t skipped;
+    bool fails = false;  // ends with the error rather than the end of output
+};
+
+// Uneven pieces of whole colour frames, as a reader that fell behind gets them.
+const std::vector<Write> PIECES = {{40ms, 1}, {0ms, 4095}, {0ms, 3000}, {0ms, 104},  // one frame
+                                   {40ms, 5000}, {0ms, 5000}, {0ms, 4400}};          // two frames
+constexpr auto C = COLOUR_FRAME_SIZE;
+
+const Case CASES[] = {
+    {"on_time_frames_are_shown", GRAY_FRAMES, 21ms,
+     {{150ms, 2400}, {30ms, 2400}, {40ms, 2400}, {21ms, 2400}},
+     {{0, 2400}, {2400, 2400}, {4800, 2400}, {7200, 2400}}, 0},
+    {"a_burst_that_waited_is_skipped", GRAY_FRAMES, 176ms,
+     {{600ms, 2400}, {0ms, 2400}, {0ms, 2400}, {0ms, 2400}, {175ms, 2400}, {1200ms, 2400}},
+     {{0, 2400}, {12000, 2400}}, 4},
+    {"no_skipping_at_threshold_zero", GRAY_FRAMES, 0ms,
+     {{0ms, 2400}, {0ms, 2400}, {0ms, 2400}}, {{0, 2400}, {2400, 2400}, {4800, 2400}}, 0},
+    {"a_short_read_is_a_frame", GRAY_FRAMES, 21ms, {{150ms, 1000}, {40ms, 2400}}, {{0, 1000}, {1000, 2400}}, 0},
+    {"one_read_is_at_most_one_frame", GRAY_FRAMES, 21ms, {{150ms, 3000}}, {{0, 2400}}, 1},
+    {"gray_takes_pieces_as_they_come", GRAY_FRAMES, 21ms, PIECES,
+     {{0, 1}, {7200, 2400}}, 12},
+    {"nothing_at_all", GRAY_FRAMES, 21ms, {}, {}, 0},
+    {"a_read_error_is_passed_up", GRAY_FRAMES, 21ms, {{40ms, 2400}, FAIL}, {{0, 2400}}, 0, true},
+    {"colour_frames_are_assembled", COLOUR_FRAMES, 21ms, PIECES, {{0, C}, {C, C}}, 1},
+    {"colour_times_only_the_first_piece", COLOUR_FRAMES, 21ms,
+     {{40ms, 100}, {500ms, C - 100}, {0ms, 1}, {500ms, C - 1}, {20ms, C}},
+     {{0, C}}, 2},
+    {"colour_ends_mid_frame", COLOUR_FRAMES, 21ms, {{40ms, C}, {40ms, 3000}}, {{0, C}, {C, 3000}}, 0},
+    {"colour_drops_a_late_short_last_frame", COLOUR_FRAMES, 21ms, {{40ms, C}, {0ms, 3000}}, {{0, C}}, 1},
+    {"colour_error_mid_frame", COLOUR_FRAMES, 21ms, {{40ms, C}, {40ms, 5}, FAIL}, {{0, C}}, 0, true},
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class Frames : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Frames, FollowTheSkipRuleAndKeepTheirBytesInPlace)
 {
-    Scene scene("sleep 150\nframe 2400 1\nsleep 150\nframe 2400 2\nsleep 150\nframe 2400 3\n");
-    ASSERT_TRUE(scene.source);
-    for (std::uint8_t value = 1; value <= 3; ++value) {
-        ASSERT_EQ(scene.next(), FRAME_SIZE);
-        EXPECT_TRUE(scene.filled_with(FRAME_SIZE, value));
+    const Case& c = GetParam();
+    ScriptedOutput output(c.writes);
+    FrameSource source(output, output, c.threshold, c.layout);
+    std::uint64_t bytes = 0;
+    std::size_t allocations = 0;
+    for (const Shown& expected : c.shown) {
+        test::start_counting_allocations();
+        auto frame = source.next();
+        allocations += test::stop_counting_allocations();
+        ASSERT_TRUE(frame) << frame.error().debug();
+        ASSERT_EQ(frame->size(), expected.size);
+        for (std::size_t i = 0; i < expected.size; ++i) {
+            ASSERT_EQ((*frame)[i], stream_byte(expected.offset + i)) << "byte " << i << " of " << expected.offset;
+        }
+        bytes += expected.size;
     }
-    EXPECT_EQ(scene.next(), 0u);
-    const auto& c = scene.source->counters();
-    EXPECT_EQ(c.shown, 3u);
-    EXPECT_EQ(c.skipped, 0u);
-    EXPECT_EQ(c.bytes, 3 * FRAME_SIZE);
-}
-
-// Rate 5 (a 176 ms threshold) where frames must be skipped, so that a loaded
-// machine cannot stretch a read of waiting data past the threshold.
-TEST(FrameSource, SkipsABurstThatWaitedInThePipe)
-{
-    Scene scene("sleep 600\nframe 2400 1\nframes 4 2400 2\nsleep 1200\nframe 2400 3\n", 5);
-    ASSERT_TRUE(scene.source);
-    ASSERT_EQ(scene.next(), FRAME_SIZE);
-    EXPECT_TRUE(scene.filled_with(FRAME_SIZE, 1));
-    // A slow render: the burst piles up meanwhile.
-    std::this_thread::sleep_for(300ms);
-    ASSERT_EQ(scene.next(), FRAME_SIZE);
-    EXPECT_TRUE(scene.filled_with(FRAME_SIZE, 3));
-    EXPECT_EQ(scene.next(), 0u);
-    const auto& c = scene.source->counters();
-    EXPECT_EQ(c.shown, 2u);
-    EXPECT_EQ(c.skipped, 4u);
-    EXPECT_EQ(c.bytes, 2 * FRAME_SIZE);
-    EXPECT_EQ(statistics_line(c), "Read bytes: 4kB, Skipped 4 frames (66%)");
-}
-
-// ffmpeg's -re hands out 30 fps frames 30 or 40 ms apart on its 10 ms tick; a
-// reader that keeps up must show the 30 ms ones too. One or two may still be
-// dropped when the loaded machine delays a read.
-TEST(FrameSource, ShowsFramesThatComeATickEarly)
-{
-    Scene scene("sleep 150\n" + [] {
-        std::string plan;
-        for (int i = 0; i < 12; ++i) plan += "frame 2400 " + std::to_string(i) + "\nsleep 30\n";
-        return plan;
-    }());
-    ASSERT_TRUE(scene.source);
-    while (scene.next() != 0) {
+    auto last = source.next();
+    if (c.fails) {
+        ASSERT_FALSE(last);
+        EXPECT_TRUE(last.error().is_system());
+    } else {
+        ASSERT_TRUE(last) << last.error().debug();
+        EXPECT_TRUE(last->empty());
     }
-    const auto& c = scene.source->counters();
-    EXPECT_EQ(c.shown + c.skipped, 12u);
-    EXPECT_LE(c.skipped, 2u);
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(source.counters().shown, c.shown.size());
+    EXPECT_EQ(source.counters().skipped, c.skipped);
+    EXPECT_EQ(source.counters().bytes, bytes);
 }
 
-TEST(FrameSource, NeverSkipsAtRatesAbove930)
-{
-    Scene scene("frames 5 2400 9\n", 931);
-    ASSERT_TRUE(scene.source);
-    std::this_thread::sleep_for(200ms);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(scene.next(), FRAME_SIZE);
-    EXPECT_EQ(scene.next(), 0u);
-    EXPECT_EQ(scene.source->counters().shown, 5u);
-    EXPECT_EQ(scene.source->counters().skipped, 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Scripted, Frames, ::testing::ValuesIn(CASES),
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(FrameSource, AShortReadIsOneFrameOfThatSize)
+// The production reader and clock on a real pipe: end of output while the
+// decoder lives on, and colour frames larger than a pipe write keeps whole.
+// A threshold of 0 never skips, so the machine's timing does not matter.
+TEST(FrameSource, ReadsTheDecoderPipe)
 {
-    Scene scene("sleep 150\nframe 1000 5\n");
-    ASSERT_TRUE(scene.source);
-    scene.frame.fill(0xEE);
-    ASSERT_EQ(scene.next(), 1000u);
-    EXPECT_TRUE(scene.filled_with(1000, 5));
-    EXPECT_TRUE(std::all_of(scene.frame.begin() + 1000, scene.frame.end(), [](std::uint8_t b) { return b == 0xEE; }));
-    EXPECT_EQ(scene.next(), 0u);
-    EXPECT_EQ(scene.source->counters().bytes, 1000u);
-    EXPECT_EQ(scene.source->counters().shown, 1u);
-}
-
-TEST(FrameSource, ReadsAtMostOneFrameAtATime)
-{
-    // 3000 bytes in one write: 2400 shown, the 600 left over were waiting and are skipped.
-    Scene scene("sleep 600\nframe 3000 7\n", 5);
-    ASSERT_TRUE(scene.source);
-    ASSERT_EQ(scene.next(), FRAME_SIZE);
-    EXPECT_EQ(scene.next(), 0u);
-    const auto& c = scene.source->counters();
-    EXPECT_EQ(c.shown, 1u);
-    EXPECT_EQ(c.skipped, 1u);
-    EXPECT_EQ(c.bytes, FRAME_SIZE);
-}
-
-TEST(FrameSource, EndsWhenTheDecoderWritesNothing)
-{
-    const char* plans[] = {
-        "",                      // exits at once
-        "exit 1\n",              // fails at once
-        "close\nhang 5000\n",    // closes its output but lives on
-        "sleep 150\nclose\n",    // closes after a while
+    const std::pair<const char*, std::vector<std::size_t>> cases[] = {
+        {"close\nhang 5000\n", {}},
+        {"frame 7200 1\nframe 7200 2\nframe 100 3\n", {C, C, 100}},
     };
-    for (const char* plan : plans) {
-        Scene scene(plan);
-        ASSERT_TRUE(scene.source);
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(scene.next(), 0u) << plan;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << plan;
-        EXPECT_EQ(statistics_line(scene.source->counters()), "Read bytes: 0kB, Skipped 0 frames (0%)") << plan;
-        EXPECT_TRUE(scene.process.child.terminate()) << plan;
+    for (const auto& [plan, sizes] : cases) {
+        test::ScriptedDecoderSetup setup(plan);
+        auto decoder = start_decoder(test::ScriptedDecoderSetup::program(), {});
+        ASSERT_TRUE(decoder) << decoder.error().debug();
+        PipeFrameReader reader(decoder->output);
+        SteadyClock clock;
+        FrameSource source(reader, clock, 0ms, COLOUR_FRAMES);
+        for (std::size_t i = 0; i <= sizes.size(); ++i) {
+            auto frame = source.next();
+            ASSERT_TRUE(frame) << frame.error().debug();
+            ASSERT_EQ(frame->size(), i < sizes.size() ? sizes[i] : 0) << plan;
+            EXPECT_EQ(std::count(frame->begin(), frame->end(), i + 1), std::ssize(*frame)) << plan;
+        }
+        EXPECT_TRUE(decoder->child.terminate());
     }
-}
-
-TEST(FrameSource, PassesAReadErrorUp)
-{
-    PipeReader closed;
-    FrameSource source(closed, 31ms);
-    Frame frame{};
-    auto result = source.next(frame);
-    ASSERT_FALSE(result);
-    EXPECT_TRUE(result.error().is_system());
-    EXPECT_EQ(source.counters().shown + source.counters().skipped, 0u);
-}
-
-TEST(FrameSource, AllocatesNothingPerRead)
-{
-    Scene scene("sleep 600\nframe 2400 1\nframes 3 2400 2\nsleep 1200\nframe 2400 3\n", 5);
-    ASSERT_TRUE(scene.source);
-    ASSERT_EQ(scene.next(), FRAME_SIZE);
-    std::this_thread::sleep_for(300ms);
-    test::start_counting_allocations();
-    const std::size_t shown = scene.next();
-    const std::size_t end = scene.next();
-    EXPECT_EQ(test::stop_counting_allocations(), 0u);
-    EXPECT_EQ(shown, FRAME_SIZE);
-    EXPECT_EQ(end, 0u);
-    EXPECT_EQ(scene.source->counters().skipped, 3u);
 }
 
 }  // namespace
