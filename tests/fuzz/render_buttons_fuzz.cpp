@@ -1,6 +1,7 @@
 // Frames of any byte count and glyph strings of any bytes (or RGB frames, when
-// a glyph length byte is 0xf0 or more) through the frame update, checked
-// against a plain restatement of the rules.
+// a glyph length byte is 0xf0 or more) through the frame update, full-size or
+// at the shortest packing (a length byte from 0xc0 to 0xef), checked against a
+// plain restatement of the rules.
 //
 // Input: four glyph strings, each a length byte (taken modulo 25) and that many
 // bytes; then frames, each a little-endian 16-bit word (1 + word % the frame
@@ -60,15 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input input({data, size});
     lumaflick::GlyphStrings glyphs;
     bool colour = false;
+    bool shortest = false;
     for (auto& glyph : glyphs) {
         const std::uint8_t length = input.byte();
         colour = colour || length >= 0xf0;
+        shortest = shortest || (length >= 0xc0 && length < 0xf0);
         const auto bytes = input.take(length % (LONGEST_GLYPH + 1));
         glyph.assign(bytes.begin(), bytes.end());
     }
 
-    auto update = colour ? lumaflick::FrameUpdate::colour(lumaflick::Packing::full)
-                         : lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
+    const auto packing = shortest ? lumaflick::Packing::shortest : lumaflick::Packing::full;
+    auto update = colour ? lumaflick::FrameUpdate::colour(packing) : lumaflick::FrameUpdate::grey(glyphs, packing);
     std::array<std::uint8_t, 3 * lumaflick::FRAME_SIZE> frame{};
     std::string previous(lumaflick::FRAME_HEIGHT, '\n');
     for (std::size_t count = 0; count < MOST_FRAMES && !input.empty(); ++count) {
@@ -80,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         const auto block = update.show(pixels);
         std::string current = colour ? plain::colour_text(pixels) : plain::grey_text(pixels, glyphs);
-        const auto expected = plain::changed_buttons(current, previous);
+        const auto expected = plain::changed_buttons(current, previous, shortest);
         FUZZ_CHECK(std::equal(block.begin(), block.end(), expected.begin(), expected.end()));
         previous = std::move(current);
     }

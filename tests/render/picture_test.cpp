@@ -175,6 +175,10 @@ TEST(FrameUpdate, AgreesWithThePlainRules)
         {"abcdefghi", "j", "kl", "mno"},
         {"", "x", "yy", "zzz"},
         {"a", "aa", "", "b"},          // different classes, same text
+        {"^1", "^1_", "^2^^", "^3"},  // codes of several lengths, an escaped caret
+        {"^1_", "^1_", "^2_", "^8"},  // codes written compacted
+        {"^0^0_", "^3_^3", "_^6", "^7^"},
+        {"^0__", "^3__", "^6__", "^7__"},  // cut at 240 before compaction
         {"^0_", "^0_", "^6_", "^6_"},  // classes drawn alike
         {"", "", "", ""},
         {"x\r", "y", "z", "w"},        // a row may end in a carriage return
@@ -187,14 +191,17 @@ TEST(FrameUpdate, AgreesWithThePlainRules)
                                                   filled(FRAME_SIZE, 0), filled(FRAME_SIZE, 255), noise(2399, 4),
                                                   noise(FRAME_SIZE, 4)};
     std::swap(frames[2][5 * FRAME_WIDTH], frames[2][5 * FRAME_WIDTH + 40]);
-    for (std::size_t g = 0; g < std::size(glyph_sets); ++g) {
-        auto update = FrameUpdate::grey(glyph_sets[g], Packing::full);
-        std::string previous(FRAME_HEIGHT, '\n');
-        for (std::size_t f = 0; f < frames.size(); ++f) {
-            const std::string current = plain::grey_text(frames[f], glyph_sets[g]);
-            ASSERT_EQ(shown(update, frames[f]), plain::changed_buttons(current, previous))
-                << "glyph set " << g << ", frame " << f;
-            previous = current;
+    for (const Packing packing : {Packing::full, Packing::shortest}) {
+        for (std::size_t g = 0; g < std::size(glyph_sets); ++g) {
+            auto update = FrameUpdate::grey(glyph_sets[g], packing);
+            std::string previous(FRAME_HEIGHT, '\n');
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                const std::string current = plain::grey_text(frames[f], glyph_sets[g]);
+                ASSERT_EQ(shown(update, frames[f]),
+                          plain::changed_buttons(current, previous, packing == Packing::shortest))
+                    << "glyph set " << g << ", frame " << f << (packing == Packing::shortest ? ", shortest" : "");
+                previous = current;
+            }
         }
     }
 }
@@ -261,20 +268,22 @@ TEST(ColourFrameUpdate, AgreesWithThePlainRules)
     auto& green = frames[2][3 * (5 * FRAME_WIDTH + 7) + 1];
     green = 0;
     if (plain::colour_text(frames[2]) == plain::colour_text(frames[1])) green = 255;
-    auto update = FrameUpdate::colour(Packing::full);
-    EXPECT_EQ(update.frame_size(), rgb_size);
-    std::string previous(FRAME_HEIGHT, '\n');
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        const std::string current = plain::colour_text(frames[f]);
-        const auto block = shown(update, frames[f]);
-        ASSERT_EQ(block, plain::changed_buttons(current, previous)) << "frame " << f;
-        if (f == 1) {
-            EXPECT_TRUE(block.empty());
+    for (const Packing packing : {Packing::full, Packing::shortest}) {
+        auto update = FrameUpdate::colour(packing);
+        EXPECT_EQ(update.frame_size(), rgb_size);
+        std::string previous(FRAME_HEIGHT, '\n');
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            const std::string current = plain::colour_text(frames[f]);
+            const auto block = shown(update, frames[f]);
+            ASSERT_EQ(block, plain::changed_buttons(current, previous, packing == Packing::shortest)) << "frame " << f;
+            if (f == 1) {
+                EXPECT_TRUE(block.empty());
+            }
+            if (f == 2 && packing == Packing::full) {
+                EXPECT_EQ(block.size(), sizeof(insim::IS_BTN));
+            }
+            previous = current;
         }
-        if (f == 2) {
-            EXPECT_EQ(block.size(), sizeof(insim::IS_BTN));
-        }
-        previous = current;
     }
 }
 

@@ -85,9 +85,47 @@ inline insim::IS_BTN button(std::size_t line, std::string_view text)
     return packet;
 }
 
-// The full-size packets of every line of `current` that differs from the same
-// line of `previous` (missing lines count as empty).
-inline std::vector<std::byte> changed_buttons(std::string_view current, std::string_view previous)
+// The text cut at 240 bytes, without the colour codes ^0-^9 that repeat the
+// one in force (^^ is a caret, not a code).
+inline std::string compacted(std::string_view text)
+{
+    text = text.substr(0, std::min<std::size_t>(text.size(), 240));
+    std::string out;
+    char in_force = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '^' && i + 1 < text.size()) {
+            const char next = text[i + 1];
+            ++i;
+            if (next >= '0' && next <= '9') {
+                if (next == in_force) continue;
+                in_force = next;
+            }
+            out += '^';
+            out += next;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+// The packet at its shortest: the head, the text, then zeros up to a
+// multiple of 4 (at least one below 240 bytes), Size = bytes / 4.
+inline std::vector<std::byte> short_button(const insim::IS_BTN& full, std::string_view text)
+{
+    const std::size_t size = 12 + std::min<std::size_t>(text.size() + 4 - text.size() % 4, 240);
+    const auto bytes = insim::image(full);
+    std::vector<std::byte> packet(bytes.begin(), bytes.begin() + 12);
+    for (const char c : text) packet.push_back(static_cast<std::byte>(c));
+    packet.resize(size);
+    packet[0] = static_cast<std::byte>(size / 4);
+    return packet;
+}
+
+// The packets of every line of `current` that differs from the same line of
+// `previous` (missing lines count as empty), full-size or at their shortest.
+inline std::vector<std::byte> changed_buttons(std::string_view current, std::string_view previous,
+                                              bool shortest = false)
 {
     const auto now = lines_of(current);
     const auto before = lines_of(previous);
@@ -96,8 +134,13 @@ inline std::vector<std::byte> changed_buttons(std::string_view current, std::str
         const std::string_view old = line < before.size() ? before[line] : std::string_view{};
         if (now[line] == old) continue;
         const auto packet = button(line, now[line]);
-        const auto bytes = insim::image(packet);
-        block.insert(block.end(), bytes.begin(), bytes.end());
+        if (shortest) {
+            const auto bytes = short_button(packet, compacted(now[line]));
+            block.insert(block.end(), bytes.begin(), bytes.end());
+        } else {
+            const auto bytes = insim::image(packet);
+            block.insert(block.end(), bytes.begin(), bytes.end());
+        }
     }
     return block;
 }
