@@ -38,15 +38,6 @@ void print_line(std::string_view line)
     std::fflush(stdout);
 }
 
-[[noreturn]] void finish_parse(const ParseExit& exit)
-{
-    std::fputs(exit.out.c_str(), stdout);
-    std::fflush(stdout);
-    std::fputs(exit.err.c_str(), stderr);
-    std::fflush(stderr);
-    std::exit(exit.status);
-}
-
 asio::awaitable<void> sleep_for(std::chrono::milliseconds duration)
 {
     asio::steady_timer timer(co_await asio::this_coro::executor, duration);
@@ -64,12 +55,8 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
 
 }  // namespace
 
-asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono::milliseconds keepalive_interval)
+asio::awaitable<Status> run_playback(const Args args, std::chrono::milliseconds keepalive_interval)
 {
-    auto parsed = parse_args(words);
-    if (const auto* exit = std::get_if<ParseExit>(&parsed)) finish_parse(*exit);
-    const Args args = std::move(std::get<Args>(parsed));
-
     const GlyphStrings glyphs{args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]};
 
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
