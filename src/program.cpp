@@ -15,7 +15,9 @@
 #include "playback.hpp"
 
 #ifndef _WIN32
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #endif
 
 namespace lumaflick {
@@ -37,6 +39,12 @@ int run_program(std::vector<std::string> words, std::chrono::milliseconds keepal
     // A reader that has gone away fails our writes instead of killing us, so the
     // exit status stays ours. Children get the default back when started.
     std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream we were started without gets /dev/null for the life of
+    // the process, so that no socket of ours takes its number and our console
+    // lines with it.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
 #endif
     // Asio's reactor runs inside run(), so this one thread serves the network,
     // the timers and the playback, which thus stays on the main thread.
