@@ -39,19 +39,9 @@ Error unexpected_value(std::string_view value, std::string_view name)
     return Error::message("unexpected value " + in_quotes(value) + " for '--" + std::string(name) + "' found");
 }
 
-const OptionDef* find_long(std::string_view name)
+const OptionDef* find_option(const auto& matches)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionDef& opt) {
-        return !name.empty() && (opt.long_name == name || opt.alias == name);
-    });
-    return it == OPTIONS.end() ? nullptr : &*it;
-}
-
-const OptionDef* find_short(char name)
-{
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionDef& opt) {
-        return opt.short_name != '\0' && opt.short_name == name;
-    });
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), matches);
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 
@@ -86,14 +76,15 @@ Result<ReadWords> read_words(std::span<const std::string> words)
                 read.request = name == "help" ? Request::long_help : Request::version;
                 return read;
             }
-            opt = find_long(name);
+            opt = find_option(
+                [&](const OptionDef& o) { return !name.empty() && (o.long_name == name || o.alias == name); });
             if (opt != nullptr && opt->values == 0 && attached) return unexpected_value(*attached, name);
         } else {
             // Help and version are flags, so anything after them in the same word is theirs too.
             if (word[1] == 'h') read.request = Request::short_help;
             if (word[1] == 'V') read.request = Request::version;
             if (read.request != Request::parse) return read;
-            opt = find_short(word[1]);
+            opt = find_option([&](const OptionDef& o) { return o.short_name != '\0' && o.short_name == word[1]; });
             if (word.size() > 2) {
                 std::string_view rest = word.substr(2);
                 if (rest.front() == '=') rest.remove_prefix(1);
