@@ -55,7 +55,7 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
 
 }  // namespace
 
-asio::awaitable<Status> run_playback(const Args args, std::chrono::milliseconds keepalive_interval)
+asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepalive_interval)
 {
     const GlyphStrings glyphs{args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]};
 
