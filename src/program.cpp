@@ -5,7 +5,6 @@
 #include <exception>
 #include <optional>
 #include <utility>
-
 #include <variant>
 
 #include <asio/co_spawn.hpp>
