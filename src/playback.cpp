@@ -4,11 +4,9 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include <asio/redirect_error.hpp>
 #include <asio/steady_timer.hpp>
@@ -17,7 +15,6 @@
 
 #include "cli/args.hpp"
 #include "video/decoder.hpp"
-#include "frame.hpp"
 #include "video/frame_source.hpp"
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
@@ -37,15 +34,6 @@ void print_line(std::string_view line)
     std::fflush(stdout);
 }
 
-[[noreturn]] void finish_parse(const ParseExit& exit)
-{
-    std::fputs(exit.out.c_str(), stdout);
-    std::fflush(stdout);
-    std::fputs(exit.err.c_str(), stderr);
-    std::fflush(stderr);
-    std::exit(exit.status);
-}
-
 asio::awaitable<void> sleep_for(std::chrono::milliseconds duration)
 {
     asio::steady_timer timer(co_await asio::this_coro::executor, duration);
@@ -63,11 +51,8 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
 
 }  // namespace
 
-asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono::milliseconds keepalive_interval)
+asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepalive_interval)
 {
-    auto parsed = parse_args(words);
-    if (const auto* exit = std::get_if<ParseExit>(&parsed)) finish_parse(*exit);
-    const Args args = std::move(std::get<Args>(parsed));
 
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
     std::vector<std::uint16_t> flags;
@@ -95,7 +80,7 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
         co_await sleep_for(remaining);
     }
 
-    const std::string filter = make_filter_string(args.rate);
+    const std::string filter = make_filter_string(args.rate, args.colour ? PixelFormat::rgb24 : PixelFormat::gray);
     auto decoder = start_decoder(args.ffmpeg_path, ffmpeg_arguments(args.video_path, args.s, args.t, filter));
     if (!decoder) co_return std::move(decoder).error();
     ChildProcess ffmpeg = std::move(decoder->child);
@@ -110,17 +95,21 @@ asio::awaitable<Status> run_playback(std::vector<std::string> words, std::chrono
 
     print_line("Runnin'");
 
-    const GlyphStrings glyphs{args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]};
-    FrameUpdate update = FrameUpdate::grey(glyphs, Packing::full);
-    std::array<std::uint8_t, FRAME_SIZE> frame{};
-    FrameSource source(output, skip_threshold(args.rate));
+    const Packing packing = args.compact ? Packing::shortest : Packing::full;
+    FrameUpdate update = args.colour ? FrameUpdate::colour(packing)
+                                     : FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2],
+                                                          args.subpixels[3]},
+                                                         packing);
+    PipeFrameReader reader(output);
+    SteadyClock clock;
+    FrameSource source(reader, clock, skip_threshold(args.rate), args.colour ? COLOUR_FRAMES : GRAY_FRAMES);
 
     for (;;) {
-        auto next = source.next(frame);
-        if (!next) co_return std::move(next).error();
-        if (!*next) break;
+        auto frame = source.next();
+        if (!frame) co_return std::move(frame).error();
+        if (frame->empty()) break;
 
-        const auto block = update.show(std::span<const std::uint8_t>(frame).first(**next));
+        const auto block = update.show(*frame);
         if (!block.empty()) {
             if (auto sent = co_await connection->send_bytes(block); !sent) co_return std::move(sent).error();
             last_write = std::chrono::steady_clock::now();

@@ -4,8 +4,7 @@
 #include <array>
 #include <optional>
 #include <utility>
-
-#include <CLI/CLI.hpp>
+#include <vector>
 
 #include "cli/convert.hpp"
 #include "cli/help_text.hpp"
@@ -17,16 +16,14 @@ namespace {
 
 enum class Request { parse, short_help, long_help, version };
 
-// The words rewritten so that CLI11 cannot misread them: one option name and
-// one value per pair. Left to itself, CLI11 takes a following "-x" as a value,
-// reads "-r=25" as "=25", takes the next word after an empty "--rate=", and
-// accepts "--subpixels" with fewer than four values.
-struct SplitWords {
-    Request request = Request::parse;
-    std::vector<std::string> pairs;
-};
-
+// Every value given, per option in table order; a flag keeps one empty value
+// per occurrence, so that its repetitions are counted like any other's.
 using Values = std::array<std::vector<std::string>, OPTIONS.size()>;
+
+struct ReadWords {
+    Request request = Request::parse;
+    Values values;
+};
 
 bool names_an_option(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
 
@@ -37,29 +34,18 @@ Error unexpected_argument(std::string_view word)
     return Error::message("unexpected argument " + in_quotes(word) + " found");
 }
 
-const OptionSpec* find_long(std::string_view name)
+Error unexpected_value(std::string_view value, std::string_view name)
 {
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& opt) {
-        return !opt.long_name.empty() && opt.long_name == name;
-    });
+    return Error::message("unexpected value " + in_quotes(value) + " for '--" + std::string(name) + "' found");
+}
+
+const OptionDef* find_option(const auto& matches)
+{
+    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), matches);
     return it == OPTIONS.end() ? nullptr : &*it;
 }
 
-const OptionSpec* find_short(char name)
-{
-    const auto it = std::find_if(OPTIONS.begin(), OPTIONS.end(), [&](const OptionSpec& opt) {
-        return opt.short_name != '\0' && opt.short_name == name;
-    });
-    return it == OPTIONS.end() ? nullptr : &*it;
-}
-
-// The name under which CLI11 knows the option.
-std::string cli11_name(const OptionSpec& opt)
-{
-    return opt.long_name.empty() ? std::string{'-', opt.short_name} : "--" + std::string(opt.long_name);
-}
-
-Error missing_values(const OptionSpec& opt, std::size_t given)
+Error missing_values(const OptionDef& opt, std::size_t given)
 {
     if (opt.values == 1 || given == 0) {
         return Error::message("a value is required for " + in_quotes(option_display(opt)) + " but none was supplied");
@@ -69,15 +55,15 @@ Error missing_values(const OptionSpec& opt, std::size_t given)
 }
 
 // Reads the words left to right; help and version end the reading where they stand.
-Result<SplitWords> split_words(std::span<const std::string> words)
+Result<ReadWords> read_words(std::span<const std::string> words)
 {
-    SplitWords split;
+    ReadWords read;
     std::size_t next = 1;
     while (next < words.size()) {
         const std::string_view word = words[next++];
         if (!names_an_option(word)) return unexpected_argument(word);
 
-        const OptionSpec* opt = nullptr;
+        const OptionDef* opt = nullptr;
         std::optional<std::string_view> attached;
         if (word.starts_with("--")) {
             std::string_view name = word.substr(2);
@@ -86,20 +72,19 @@ Result<SplitWords> split_words(std::span<const std::string> words)
                 name = name.substr(0, equals);
             }
             if (name == "help" || name == "version") {
-                if (attached) {
-                    return Error::message("unexpected value " + in_quotes(*attached) + " for '--" + std::string(name) +
-                                          "' found");
-                }
-                split.request = name == "help" ? Request::long_help : Request::version;
-                return split;
+                if (attached) return unexpected_value(*attached, name);
+                read.request = name == "help" ? Request::long_help : Request::version;
+                return read;
             }
-            opt = find_long(name);
+            opt = find_option(
+                [&](const OptionDef& o) { return !name.empty() && (o.long_name == name || o.alias == name); });
+            if (opt != nullptr && opt->values == 0 && attached) return unexpected_value(*attached, name);
         } else {
             // Help and version are flags, so anything after them in the same word is theirs too.
-            if (word[1] == 'h') split.request = Request::short_help;
-            if (word[1] == 'V') split.request = Request::version;
-            if (split.request != Request::parse) return split;
-            opt = find_short(word[1]);
+            if (word[1] == 'h') read.request = Request::short_help;
+            if (word[1] == 'V') read.request = Request::version;
+            if (read.request != Request::parse) return read;
+            opt = find_option([&](const OptionDef& o) { return o.short_name != '\0' && o.short_name == word[1]; });
             if (word.size() > 2) {
                 std::string_view rest = word.substr(2);
                 if (rest.front() == '=') rest.remove_prefix(1);
@@ -108,54 +93,25 @@ Result<SplitWords> split_words(std::span<const std::string> words)
         }
         if (opt == nullptr) return unexpected_argument(word);
 
-        std::vector<std::string_view> values;
-        if (attached) values.push_back(*attached);
-        while (values.size() < opt->values && next < words.size() && !names_an_option(words[next])) {
-            values.push_back(words[next++]);
+        auto& given = read.values[static_cast<std::size_t>(opt->id)];
+        const std::size_t before = given.size();
+        if (attached) given.emplace_back(*attached);
+        while (given.size() - before < opt->values && next < words.size() && !names_an_option(words[next])) {
+            given.push_back(words[next++]);
         }
-        if (values.size() < opt->values) return missing_values(*opt, values.size());
-        for (const std::string_view value : values) {
-            split.pairs.push_back(cli11_name(*opt));
-            split.pairs.emplace_back(value);
-        }
+        if (given.size() - before < opt->values) return missing_values(*opt, given.size() - before);
+        if (opt->values == 0) given.emplace_back();
     }
-    return split;
+    return read;
 }
 
-// Matches the pairs to the options; every occurrence is kept, so that
-// repetitions can be reported in our own words.
-Result<Values> match_options(std::vector<std::string> pairs)
-{
-    Values values;
-    try {
-        CLI::App app{std::string(ABOUT), std::string(COMMAND_NAME)};
-        app.set_help_flag();
-        std::array<CLI::Option*, OPTIONS.size()> matched{};
-        for (std::size_t i = 0; i < OPTIONS.size(); ++i) {
-            const OptionSpec& opt = OPTIONS[i];
-            std::string names = opt.short_name == '\0' ? std::string() : std::string{'-', opt.short_name};
-            if (!opt.long_name.empty()) names += (names.empty() ? "--" : ",--") + std::string(opt.long_name);
-            matched[i] = app.add_option(names)
-                             ->expected(1)
-                             ->allow_extra_args(false)
-                             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-        }
-        std::reverse(pairs.begin(), pairs.end());  // CLI11 reads a vector from its back
-        app.parse(pairs);
-        for (std::size_t i = 0; i < OPTIONS.size(); ++i) values[i] = matched[i]->results();
-    } catch (const CLI::Error& e) {
-        return Error::message(e.what());
-    }
-    return values;
-}
-
-Error invalid_value(const OptionSpec& opt, std::string_view value, std::string_view reason)
+Error invalid_value(const OptionDef& opt, std::string_view value, std::string_view reason)
 {
     return Error::message("invalid value " + in_quotes(value) + " for " + in_quotes(option_display(opt)) + ": " +
                           std::string(reason));
 }
 
-Status check_value(const OptionSpec& opt, std::string_view value)
+Status check_value(const OptionDef& opt, std::string_view value)
 {
     switch (opt.type) {
     case ValueType::socket_address_v4:
@@ -174,35 +130,44 @@ Status check_value(const OptionSpec& opt, std::string_view value)
     case ValueType::text:
         if (!is_valid_utf8(value)) return invalid_value(opt, value, "invalid UTF-8");
         break;
+    case ValueType::flag: break;
     }
     return ok();
 }
 
-// Refuses repetitions, fills in defaults, names every missing required option
-// and converts in table order, so that the first bad value is the one named.
+// Refuses repetitions and conflicts, fills in defaults, names every missing
+// required option and converts in table order, so that the first bad value is
+// the one named.
 Status complete_and_check(Values& values)
 {
-    for (const OptionSpec& opt : OPTIONS) {
-        if (!opt.repeatable && values[static_cast<std::size_t>(opt.id)].size() > 1) {
+    const auto given = [&](const OptionDef& opt) -> auto& { return values[static_cast<std::size_t>(opt.id)]; };
+    for (const OptionDef& opt : OPTIONS) {
+        if (!opt.repeatable && given(opt).size() > 1) {
             return Error::message("the argument " + in_quotes(option_display(opt)) + " cannot be used multiple times");
         }
     }
+    // The colours replace the glyphs.
+    const OptionDef& colour = OPTIONS[static_cast<std::size_t>(OptionId::colour)];
+    const OptionDef& subpixels = OPTIONS[static_cast<std::size_t>(OptionId::subpixels)];
+    if (!given(colour).empty() && !given(subpixels).empty()) {
+        return Error::message("the argument " + in_quotes(option_display(colour)) + " cannot be used with " +
+                              in_quotes(option_display(subpixels)));
+    }
 
     std::string missing;
-    for (const OptionSpec& opt : OPTIONS) {
-        auto& given = values[static_cast<std::size_t>(opt.id)];
-        if (!given.empty()) continue;
+    for (const OptionDef& opt : OPTIONS) {
+        if (!given(opt).empty()) continue;
         if (opt.required) missing += "\n  " + option_display(opt);
         for (std::string_view rest = opt.default_value; !rest.empty();) {
             const std::size_t end = std::min(rest.find(' '), rest.size());
-            given.emplace_back(rest.substr(0, end));
+            given(opt).emplace_back(rest.substr(0, end));
             rest.remove_prefix(std::min(end + 1, rest.size()));
         }
     }
     if (!missing.empty()) return Error::message("the following required arguments were not provided:" + missing);
 
-    for (const OptionSpec& opt : OPTIONS) {
-        for (const std::string& value : values[static_cast<std::size_t>(opt.id)]) {
+    for (const OptionDef& opt : OPTIONS) {
+        for (const std::string& value : given(opt)) {
             if (auto checked = check_value(opt, value); !checked) return checked;
         }
     }
@@ -229,15 +194,9 @@ Args build_args(Values& values)
     args.t = optional_text(OptionId::t);
     args.subpixels = std::move(given(OptionId::subpixels));
     if (!given(OptionId::delay).empty()) args.delay = *parse_u64(given(OptionId::delay).front());
+    args.colour = !given(OptionId::colour).empty();
+    args.compact = !given(OptionId::compact).empty();
     return args;
-}
-
-Result<Args> parse(std::vector<std::string> pairs)
-{
-    auto values = match_options(std::move(pairs));
-    if (!values) return std::move(values).error();
-    if (auto checked = complete_and_check(*values); !checked) return std::move(checked).error();
-    return build_args(*values);
 }
 
 }  // namespace
@@ -249,18 +208,17 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string> words)
         return ParseExit{2, {}, usage_error_text(error.text(), program)};
     };
 
-    auto split = split_words(words);
-    if (!split) return usage_error(split.error());
-    switch (split->request) {
+    auto read = read_words(words);
+    if (!read) return usage_error(read.error());
+    switch (read->request) {
     case Request::short_help: return ParseExit{0, short_help(program), {}};
     case Request::long_help: return ParseExit{0, long_help(program), {}};
     case Request::version: return ParseExit{0, version_text(), {}};
     case Request::parse: break;
     }
 
-    auto args = parse(std::move(split->pairs));
-    if (!args) return usage_error(args.error());
-    return std::move(*args);
+    if (auto checked = complete_and_check(read->values); !checked) return usage_error(checked.error());
+    return build_args(read->values);
 }
 
 }  // namespace lumaflick

@@ -22,6 +22,8 @@ struct Args {
     std::optional<std::string> t;
     std::vector<std::string> subpixels;
     std::optional<std::uint64_t> delay;
+    bool colour = false;
+    bool compact = false;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -26,7 +26,7 @@ struct HelpEntry {
     std::string_view default_value;
 };
 
-std::string flags_column(const OptionSpec& opt)
+std::string flags_column(const OptionDef& opt)
 {
     std::string prefix;
     if (opt.short_name == '\0') {
@@ -40,7 +40,7 @@ std::string flags_column(const OptionSpec& opt)
 std::vector<HelpEntry> help_entries()
 {
     std::vector<HelpEntry> entries;
-    for (const OptionSpec& opt : OPTIONS) {
+    for (const OptionDef& opt : OPTIONS) {
         entries.push_back({flags_column(opt), opt.help, opt.long_help, opt.default_value});
     }
     entries.push_back(
@@ -85,7 +85,7 @@ std::string program_name(std::span<const std::string> words)
     return lossy_utf8(name);
 }
 
-std::string option_display(const OptionSpec& opt)
+std::string option_display(const OptionDef& opt)
 {
     std::string text = opt.long_name.empty() ? std::string{'-', opt.short_name} : "--" + std::string(opt.long_name);
     for (std::size_t i = 0; i < opt.values; ++i) {
@@ -100,7 +100,7 @@ std::string usage_line(std::string_view program)
 {
     std::string line(program);
     line += " [OPTIONS]";
-    for (const OptionSpec& opt : OPTIONS) {
+    for (const OptionDef& opt : OPTIONS) {
         if (opt.required) line += ' ' + option_display(opt);
     }
     return line;

@@ -13,7 +13,7 @@ std::string program_name(std::span<const std::string> words);
 
 // How messages name an option: "--rate <RATE>", "-s <S>", and the four value
 // names of "--subpixels".
-std::string option_display(const OptionSpec& opt);
+std::string option_display(const OptionDef& opt);
 
 // "lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>"
 std::string usage_line(std::string_view program);

@@ -6,8 +6,8 @@
 
 namespace lumaflick {
 
-// The command's definition: names, texts and the ten options in the order in
-// which help lists them. The parser, the help and the error texts all read it.
+// The command's definition: names, texts and the options in the order in which
+// help lists them. The parser, the help and the error texts all read it.
 
 inline constexpr std::string_view COMMAND_NAME = "lumaflick";
 inline constexpr std::string_view COMMAND_VERSION = "0.2.0";
@@ -17,25 +17,28 @@ inline constexpr std::string_view LONG_ABOUT =
     "official site, as of time of writing: https://ffmpeg.org/";
 
 // Named after the fields of Args that they fill.
-enum class OptionId { insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay };
+enum class OptionId {
+    insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact
+};
 
-enum class ValueType { socket_address_v4, text, u64 };
+enum class ValueType { socket_address_v4, text, u64, flag };
 
-struct OptionSpec {
+struct OptionDef {
     OptionId id;
     char short_name;               // '\0' when there is none
     std::string_view long_name;    // empty when there is none
     std::string_view value_name;
     ValueType type;
-    std::size_t values;            // per occurrence
+    std::size_t values;            // per occurrence; 0 for a flag
     bool repeatable;
     bool required;
     std::string_view default_value;  // values separated by blanks; empty when there is none
     std::string_view help;
     std::string_view long_help;      // empty: the short help serves
+    std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionSpec, 10> OPTIONS{{
+inline constexpr std::array<OptionDef, 12> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -60,9 +63,16 @@ inline constexpr std::array<OptionSpec, 10> OPTIONS{{
      "Optional delay between program start and playback start",
      "Optional delay between program start and playback start.\n\nApplicable if you're afraid that you won't "
      "ALT+TAB fast enought to see show right as it starts."},
+    {OptionId::colour, '\0', "colour", "", ValueType::flag, 0, false, false, "",
+     "Show the video in LFS's eight colours, dithered",
+     "Show the video in LFS's eight colours, dithered.\n\nAlso --color. ffmpeg delivers RGB frames; each pixel "
+     "becomes ^0 to ^7 by ordered dithering. Cannot be combined with --subpixels.",
+     "color"},
+    {OptionId::compact, '\0', "compact", "", ValueType::flag, 0, false, false, "",
+     "Send each button at its shortest size",
+     "Send each button at its shortest size.\n\nRepeated colour codes within a line are left out and each button "
+     "packet is cut to its text, which about halves the bytes sent; recommended for hosts with guests."},
 }};
-
-inline constexpr const OptionSpec& option(OptionId id) { return OPTIONS[static_cast<std::size_t>(id)]; }
 
 inline constexpr bool options_in_id_order()
 {

@@ -66,6 +66,36 @@ private:
     int error_ = 0;
 };
 
+// We ignore SIGPIPE; ffmpeg and ffplay expect it at its default.
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        error_ = ::posix_spawnattr_init(&attributes_);
+        initialised_ = error_ == 0;
+        if (!initialised_) return;
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        error_ = ::posix_spawnattr_setsigdefault(&attributes_, &pipe_signal);
+        if (error_ == 0) error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes()
+    {
+        if (initialised_) ::posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+    [[nodiscard]] int error() const noexcept { return error_; }
+    const posix_spawnattr_t* get() const noexcept { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    bool initialised_ = false;
+    int error_ = 0;
+};
+
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 }  // namespace
@@ -166,9 +196,13 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     }
 #endif
 
+    SpawnAttributes attributes;
+    if (attributes.error() != 0) return system_error(attributes.error());
+
     pid_t pid = -1;
     // glibc reports a failed exec (not found, not executable) as the return value.
-    if (const int e = ::posix_spawnp(&pid, program_text.c_str(), actions.get(), nullptr, argv.data(), environ)) {
+    if (const int e = ::posix_spawnp(&pid, program_text.c_str(), actions.get(), attributes.get(), argv.data(),
+                                     environ)) {
         return system_error(e);
     }
     pipe.write.reset();

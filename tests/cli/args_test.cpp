@@ -104,9 +104,13 @@ TEST(ParseArgs, AcceptedForms)
         {{"--subpixels=a", "b", "c", "d"}, subpixels({"a", "b", "c", "d"})},
         {{"--subpixels", "a", "b", "c", "d", "--subpixels", "e", "f", "g", "h"},
          subpixels({"a", "b", "c", "d", "e", "f", "g", "h"})},
-        // Words that CLI11 would otherwise split at commas or read as an option.
+        // Values as they stand: not split at commas, not read as an option.
         {{"--subpixels", "-", "[x,y]", "{}", ""}, subpixels({"-", "[x,y]", "{}", ""})},
         {{"--subpixels", "^0\xe2\x96\x88", "^3_", "^6_", "^7_"}, subpixels({"^0\xe2\x96\x88", "^3_", "^6_", "^7_"})},
+        {{"--colour"}, [](Args& a) { a.colour = true; }},
+        {{"--color"}, [](Args& a) { a.colour = true; }},
+        {{"--compact"}, [](Args& a) { a.compact = true; }},
+        {{"--compact", "--color", "-r5"}, [](Args& a) { a.compact = a.colour = true; a.rate = 5; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -200,6 +204,15 @@ TEST(ParseArgs, UsageErrors)
         {{"-s", "1", "-s", "2"}, "the argument '-s <S>' cannot be used multiple times"},
         {{"--ffplay", "a", "--ffplay", "b"}, "the argument '--ffplay <FFPLAY_PATH>' cannot be used multiple times"},
         {{"--delay", "1", "--delay", "1"}, "the argument '--delay <microseconds>' cannot be used multiple times"},
+        {{"--colour", "--color"}, "the argument '--colour' cannot be used multiple times"},
+        {{"--compact", "--compact"}, "the argument '--compact' cannot be used multiple times"},
+        // Flags
+        {{"--compact=yes"}, "unexpected value 'yes' for '--compact' found"},
+        {{"--color="}, "unexpected value '' for '--color' found"},
+        {{"--compact", "yes"}, "unexpected argument 'yes' found"},
+        {{"--color", "--subpixels", "a", "b", "c", "d"},
+         "the argument '--colour' cannot be used with '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> "
+         "<CHARACTER/S>'"},
         // Unknown words
         {{"-i", "1.2.3.4:5"}, "unexpected argument '-i' found"},
         {{"--insim", "1.2.3.4:5"}, "unexpected argument '--insim' found"},
@@ -297,7 +310,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
-        "-h, --help", "-V, --version",
+        "    --colour", "    --compact", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",
@@ -307,6 +320,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "Path to ffmpeg", "Path to ffplay", "Path to video", "Skip forward video. FFmpeg time syntax",
         "Duration of playback. FFmpeg time syntax", "Determines display outlook",
         "Optional delay between program start and playback start",
+        "Show the video in LFS's eight colours, dithered", "Send each button at its shortest size",
     };
     const std::vector<std::string> long_only = {
         "Requires ffmpeg to function properly, and optiononaly ffplay, both findable on official site, as of time of "
@@ -317,6 +331,10 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "More specificly, how the grayscaled picture pixels will translate to button text.",
         "From lowest luminace to highest.",
         "Applicable if you're afraid that you won't ALT+TAB fast enought to see show right as it starts.",
+        "Also --color. ffmpeg delivers RGB frames; each pixel becomes ^0 to ^7 by ordered dithering. Cannot be "
+        "combined with --subpixels.",
+        "Repeated colour codes within a line are left out and each button packet is cut to its text, which about "
+        "halves the bytes sent; recommended for hosts with guests.",
     };
     for (const std::string flag : {"-h", "--help"}) {
         SCOPED_TRACE(flag);
