@@ -1,6 +1,6 @@
 // picture-quality: how far the picture LFS shows is from the video it shows.
 //
-//   picture-quality REFERENCE INPUT MODE
+//   picture-quality REFERENCE INPUT MODE [linear|coded]
 //
 // REFERENCE holds the source's frames as ffmpeg scales them, rgb24 80x30.
 // INPUT holds the player's frames from its own filter: rgb24 for the modes
@@ -10,7 +10,9 @@
 // dithering), each cell in its palette RGB with empty cells black. Both
 // pictures are blurred alike to model viewing distance and compared in
 // CIELAB: the mean colour difference (CIE76) over all cells and frames goes
-// to standard output as one number.
+// to standard output as one number. Light mixes as light ("linear", the
+// default); "coded" blurs sRGB's coded values instead, to show how much the
+// answer owes to that choice.
 
 #include <algorithm>
 #include <array>
@@ -41,8 +43,10 @@ using lumaflick::FRAME_WIDTH;
 constexpr std::size_t CELLS = FRAME_WIDTH * FRAME_HEIGHT;
 constexpr std::size_t RGB_FRAME = 3 * CELLS;
 
-// A picture in linear light, three floats a cell.
+// A picture, three floats a cell from 0 to 1: sRGB's coded values, or light.
 using Image = std::array<float, RGB_FRAME>;
+
+enum class Blend { linear, coded };
 
 enum class Mode { colour, nearest, grey };
 
@@ -61,14 +65,18 @@ std::optional<std::vector<std::uint8_t>> read_file(const char* path)
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-float linear(std::uint8_t value)
+float linear(float coded)
 {
-    const float c = static_cast<float>(value) / 255.0F;
-    return c <= 0.04045F ? c / 12.92F : std::pow((c + 0.055F) / 1.055F, 2.4F);
+    return coded <= 0.04045F ? coded / 12.92F : std::pow((coded + 0.055F) / 1.055F, 2.4F);
 }
 
-// The light of many cells mixes at a distance: blur in linear light, a
-// Gaussian of one cell, edges repeated.
+void linearise(Image& image)
+{
+    for (float& value : image) value = linear(value);
+}
+
+// The light of many cells mixes at a distance: a Gaussian of one cell, edges
+// repeated.
 void blur(Image& image)
 {
     constexpr float SIGMA = 1.0F;
@@ -123,10 +131,18 @@ Lab lab(float r, float g, float b)
 }
 
 // The sum over cells of the CIE76 difference of the blurred pictures.
-double difference_sum(Image shown, Image reference)
+double difference_sum(Image shown, Image reference, Blend blend)
 {
+    if (blend == Blend::linear) {
+        linearise(shown);
+        linearise(reference);
+    }
     blur(shown);
     blur(reference);
+    if (blend == Blend::coded) {
+        linearise(shown);
+        linearise(reference);
+    }
     double total = 0.0;
     for (std::size_t i = 0; i < RGB_FRAME; i += 3) {
         const Lab p = lab(shown[i], shown[i + 1], shown[i + 2]);
@@ -138,9 +154,9 @@ double difference_sum(Image shown, Image reference)
 
 void set_cell(Image& image, std::size_t cell, insim_screen::Rgb rgb)
 {
-    image[3 * cell] = linear(rgb.r);
-    image[3 * cell + 1] = linear(rgb.g);
-    image[3 * cell + 2] = linear(rgb.b);
+    image[3 * cell] = static_cast<float>(rgb.r) / 255.0F;
+    image[3 * cell + 1] = static_cast<float>(rgb.g) / 255.0F;
+    image[3 * cell + 2] = static_cast<float>(rgb.b) / 255.0F;
 }
 
 // Draws a frame update's packets on the screen that keeps the rows earlier
@@ -197,11 +213,13 @@ void draw_nearest(std::span<const std::uint8_t> frame, Image& image)
 
 int main(int argc, char** argv)
 {
-    const std::optional<Mode> mode = argc == 4 ? parse_mode(argv[3]) : std::nullopt;
-    if (!mode) {
-        std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey\n", stderr);
+    const std::optional<Mode> mode = argc == 4 || argc == 5 ? parse_mode(argv[3]) : std::nullopt;
+    const std::string_view blend_name = argc == 5 ? argv[4] : "linear";
+    if (!mode || (blend_name != "linear" && blend_name != "coded")) {
+        std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey [linear|coded]\n", stderr);
         return 2;
     }
+    const Blend blend = blend_name == "coded" ? Blend::coded : Blend::linear;
     const auto reference = read_file(argv[1]);
     const auto input = read_file(argv[2]);
     if (!reference || !input) {
@@ -238,8 +256,10 @@ int main(int argc, char** argv)
         } else {
             draw_nearest(frame, shown);
         }
-        for (std::size_t i = 0; i < RGB_FRAME; ++i) source[i] = linear((*reference)[f * RGB_FRAME + i]);
-        total += difference_sum(shown, source);
+        for (std::size_t i = 0; i < RGB_FRAME; ++i) {
+            source[i] = static_cast<float>((*reference)[f * RGB_FRAME + i]) / 255.0F;
+        }
+        total += difference_sum(shown, source, blend);
     }
     std::printf("%.2f\n", total / static_cast<double>(frames * CELLS));
     return 0;
