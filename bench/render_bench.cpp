@@ -55,7 +55,13 @@ Frame with_row_5_changed(Frame frame)
 void show_in_turn(benchmark::State& state, lumaflick::FrameUpdate update, const std::vector<Frame>& frames,
                   std::size_t expected)
 {
-    const auto packets = [&](const Frame& frame) { return update.show(frame).size() / sizeof(insim::IS_BTN); };
+    // Every button of these frames carries a text of 16 bytes or more.
+    const auto packets = [&](const Frame& frame) {
+        const auto block = update.show(frame);
+        std::size_t count = 0;
+        for (std::size_t at = 0; at < block.size(); at += 4 * std::to_integer<std::size_t>(block[at])) ++count;
+        return count;
+    };
     for (const Frame& frame : frames) packets(frame);
     for (const Frame& frame : frames) {
         if (packets(frame) != expected) {
@@ -70,9 +76,9 @@ void show_in_turn(benchmark::State& state, lumaflick::FrameUpdate update, const 
     }
 }
 
-lumaflick::FrameUpdate grey(const GlyphStrings& glyphs)
+lumaflick::FrameUpdate grey(const GlyphStrings& glyphs, lumaflick::Packing packing = lumaflick::Packing::full)
 {
-    return lumaflick::FrameUpdate::grey(glyphs, lumaflick::Packing::full);
+    return lumaflick::FrameUpdate::grey(glyphs, packing);
 }
 
 void BM_FullyChangedFrame(benchmark::State& state) { show_in_turn(state, grey(DEFAULT_GLYPHS), {noise(1), noise(2)}, 30); }
@@ -88,6 +94,16 @@ void BM_FullyChangedFrameMixedGlyphs(benchmark::State& state)
 void BM_FullyChangedColourFrame(benchmark::State& state)
 {
     show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full),
+                 {noise(1, 3 * FRAME_SIZE), noise(2, 3 * FRAME_SIZE)}, 30);
+}
+// The shortest packing on top: the cost of --compact is the difference.
+void BM_FullyChangedFrameShortest(benchmark::State& state)
+{
+    show_in_turn(state, grey(DEFAULT_GLYPHS, lumaflick::Packing::shortest), {noise(1), noise(2)}, 30);
+}
+void BM_FullyChangedColourFrameShortest(benchmark::State& state)
+{
+    show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::shortest),
                  {noise(1, 3 * FRAME_SIZE), noise(2, 3 * FRAME_SIZE)}, 30);
 }
 void BM_UnchangedColourFrame(benchmark::State& state)
@@ -117,4 +133,6 @@ BENCHMARK(BM_OneChangedRow);
 BENCHMARK(BM_FullyChangedFrameMixedGlyphs);
 BENCHMARK(BM_FullyChangedColourFrame);
 BENCHMARK(BM_UnchangedColourFrame);
+BENCHMARK(BM_FullyChangedFrameShortest);
+BENCHMARK(BM_FullyChangedColourFrameShortest);
 BENCHMARK(BM_MemcpyBlock);

@@ -63,22 +63,29 @@ GlyphTable::GlyphTable(std::span<const std::string> glyphs) : glyphs_(glyphs.beg
 
 std::size_t GlyphTable::write(std::span<const std::uint8_t> indices, char* out) const noexcept
 {
+    // The tables in locals: stores through `out` may alias any member, which
+    // would reload them after every glyph.
     char* const start = out;
     const std::uint8_t* index = indices.data();
     const std::uint8_t* const end = index + indices.size();
+    const std::size_t count = count_;
     if (longest_ <= WORD / 2) {
         // Two pixels a step: half the stores and half the dependent additions.
+        const std::uint64_t* const pair_words = pair_words_.data();
+        const std::uint8_t* const pair_lengths = pair_lengths_.data();
         for (; end - index >= 2; index += 2) {
-            const std::size_t pair = count_ * index[0] + index[1];
-            std::memcpy(out, &pair_words_[pair], WORD);
-            out += pair_lengths_[pair];
+            const std::size_t pair = count * index[0] + index[1];
+            std::memcpy(out, pair_words + pair, WORD);
+            out += pair_lengths[pair];
         }
     }
     if (longest_ <= WORD) {
         // Each word may spill past its glyph; the next one overwrites it.
+        const std::uint64_t* const words = words_.data();
+        const std::uint8_t* const lengths = lengths_.data();
         for (; index != end; ++index) {
-            std::memcpy(out, &words_[*index], WORD);
-            out += lengths_[*index];
+            std::memcpy(out, words + *index, WORD);
+            out += lengths[*index];
         }
     } else {
         for (; index != end; ++index) out = std::copy(glyphs_[*index].begin(), glyphs_[*index].end(), out);
@@ -92,16 +99,19 @@ std::size_t GlyphTable::write_compact(std::span<const std::uint8_t> indices, cha
     char* const start = out;
     const std::uint8_t* index = indices.data();
     const std::uint8_t* const end = index + indices.size();
+    const std::size_t count = count_;
+    const std::uint64_t* const words = after_pair_words_.data();
+    const std::uint8_t* const lengths = after_pair_lengths_.data();
     // The first glyph keeps its code; each later one depends on the one before.
     std::memcpy(out, &words_[*index], WORD);
     out += lengths_[*index];
     for (; end - index >= 3; index += 2) {
-        const std::size_t triple = (count_ * index[0] + index[1]) * count_ + index[2];
-        std::memcpy(out, &after_pair_words_[triple], WORD);
-        out += after_pair_lengths_[triple];
+        const std::size_t triple = (count * index[0] + index[1]) * count + index[2];
+        std::memcpy(out, words + triple, WORD);
+        out += lengths[triple];
     }
     if (end - index == 2) {
-        const std::size_t pair = count_ * index[0] + index[1];
+        const std::size_t pair = count * index[0] + index[1];
         std::memcpy(out, &after_words_[pair], WORD);
         out += after_lengths_[pair];
     }
