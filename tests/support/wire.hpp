@@ -2,7 +2,6 @@
 
 // InSim packets as the fake LFS receives them, taken apart for assertions.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,10 +27,6 @@ Button button(const Packet& packet);
 std::string message(const Packet& packet);
 
 std::vector<Packet> of_type(const std::vector<Packet>& packets, std::uint8_t type);
-
-// Button packets grouped into the frames they belong to: a new group starts
-// after a silence of at least `gap` or at any packet of another type.
-std::vector<std::vector<Packet>> button_blocks(const std::vector<Packet>& packets, std::chrono::milliseconds gap);
 
 std::vector<std::uint8_t> from_hex(std::string_view hex);
 
