@@ -26,16 +26,13 @@
 #include <vector>
 
 #include "fake_lfs.hpp"
+#include "insim/packets.hpp"
 #include "packet_splitter.hpp"
 
 namespace {
 
 using lumaflick::test::Clock;
-
-constexpr std::uint8_t ISP_ISI = 1;
-constexpr std::uint8_t ISP_TINY = 3;
-constexpr std::uint8_t ISP_MST = 13;
-constexpr std::uint8_t ISP_BTN = 45;
+using namespace insim;
 
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }

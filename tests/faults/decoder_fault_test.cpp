@@ -55,7 +55,7 @@ TEST_F(PlaybackTest, KilledDecoderEndsThePlaybackInAnOrderlyWay)
         const auto written = scripted("decoder");
         ASSERT_TRUE(written);
         EXPECT_FALSE(written->exit_code) << "the decoder ended by itself before the kill";
-        const std::size_t buttons = of_type(lfs.packets().packets, TYPE_BTN).size();
+        const std::size_t buttons = of_type(lfs.packets().packets, insim::ISP_BTN).size();
         const std::size_t frames = written->frames.size();
         const std::string line = outcome.out_lines[1].text;
         const auto numbers = parse_statistics(line);
@@ -70,7 +70,7 @@ TEST_F(PlaybackTest, KilledDecoderEndsThePlaybackInAnOrderlyWay)
             EXPECT_EQ(buttons, 30 * numbers->shown) << line;
         }
         ASSERT_TRUE(lfs.wait_closed(1s));
-        const auto messages = of_type(lfs.packets().packets, TYPE_MST);
+        const auto messages = of_type(lfs.packets().packets, insim::ISP_MST);
         ASSERT_EQ(messages.size(), 1U);
         EXPECT_EQ(message(messages[0]), line);
 

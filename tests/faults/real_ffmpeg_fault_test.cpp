@@ -88,8 +88,8 @@ TEST_F(PlaybackTest, VideoPathWithQuotesSpacesAndLettersReachesFfmpegWhole)
 
     ASSERT_TRUE(lfs.wait_closed(2s));
     const auto packets = lfs.packets().packets;
-    EXPECT_GE(of_type(packets, TYPE_BTN).size(), 30U) << "no picture reached LFS";
-    ASSERT_EQ(of_type(packets, TYPE_MST).size(), 1U);
+    EXPECT_GE(of_type(packets, insim::ISP_BTN).size(), 30U) << "no picture reached LFS";
+    ASSERT_EQ(of_type(packets, insim::ISP_MST).size(), 1U);
     EXPECT_EQ(message(packets.back()), line);
     EXPECT_EQ(children_still_running(), 0U);
 }

@@ -55,7 +55,7 @@ TEST_F(PlaybackTest, DelayHoldsTheDecoderBackAfterTheConnection)
 
     const auto packets = lfs.packets().packets;
     ASSERT_FALSE(packets.empty());
-    EXPECT_EQ(packets.front().type(), TYPE_ISI);
+    EXPECT_EQ(packets.front().type(), insim::ISP_ISI);
     const auto decoder = scripted("decoder");
     ASSERT_TRUE(decoder && !decoder->frames.empty());
     // The decoder writes its first frame as soon as it starts.

@@ -28,9 +28,9 @@ TEST_F(PlaybackTest, KeepAliveOnlyWhileThePictureStandsStill)
         ASSERT_TRUE(lfs.wait_closed(5s));
 
         const auto packets = lfs.packets().packets;
-        const auto tinies = of_type(packets, TYPE_TINY);
+        const auto tinies = of_type(packets, insim::ISP_TINY);
         ASSERT_FALSE(packets.empty());
-        EXPECT_EQ(packets.back().type(), TYPE_MST);
+        EXPECT_EQ(packets.back().type(), insim::ISP_MST);
         if (!c.still) {
             EXPECT_EQ(tinies.size(), 0U);
             continue;
@@ -40,7 +40,7 @@ TEST_F(PlaybackTest, KeepAliveOnlyWhileThePictureStandsStill)
         // of margin below, SLACK above.
         ASSERT_GE(tinies.size(), 1U);
         EXPECT_LE(tinies.size(), 3U);
-        const auto first_frame = of_type(packets, TYPE_BTN).front().at;
+        const auto first_frame = of_type(packets, insim::ISP_BTN).front().at;
         EXPECT_GE(between(first_frame, tinies[0].at), 500ms);
         EXPECT_LE(between(first_frame, tinies[0].at), 1000ms + SLACK);
         for (std::size_t i = 0; i < tinies.size(); ++i) {
@@ -65,17 +65,17 @@ TEST_F(PlaybackTest, KeepAliveDuringALongStartDelay)
 
     const auto packets = lfs.packets().packets;
     ASSERT_GE(packets.size(), 4U);
-    EXPECT_EQ(packets[0].type(), TYPE_ISI);
+    EXPECT_EQ(packets[0].type(), insim::ISP_ISI);
     // 2.5 s at one keep-alive a second: two before the first button (a third
     // if the decoder was slow to start).
     const auto first_button = std::find_if(packets.begin(), packets.end(),
-                                           [](const Packet& packet) { return packet.type() == TYPE_BTN; });
+                                           [](const Packet& packet) { return packet.type() == insim::ISP_BTN; });
     const auto keepalives = std::count_if(packets.begin(), first_button,
-                                          [](const Packet& packet) { return packet.type() == TYPE_TINY; });
+                                          [](const Packet& packet) { return packet.type() == insim::ISP_TINY; });
     EXPECT_GE(keepalives, 2);
     EXPECT_LE(keepalives, 3);
     EXPECT_EQ(first_button - packets.begin(), 1 + keepalives) << "only keep-alives before the first button";
-    ASSERT_EQ(packets[1].type(), TYPE_TINY);
+    ASSERT_EQ(packets[1].type(), insim::ISP_TINY);
     EXPECT_GE(between(outcome.started, packets[1].at), 1000ms);
     EXPECT_GE(between(packets[1].at, packets[2].at), 500ms);
 }

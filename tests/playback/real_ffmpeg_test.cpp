@@ -34,14 +34,14 @@ TEST_F(PlaybackTest, RealFfmpegPlaysAGeneratedClip)
     EXPECT_LE(numbers->shown + numbers->skipped, 65U);
 
     const auto packets = lfs.packets().packets;
-    const auto buttons = of_type(packets, TYPE_BTN);
+    const auto buttons = of_type(packets, insim::ISP_BTN);
     ASSERT_GE(buttons.size(), 30U);
     for (std::size_t row = 0; row < 30; ++row) {
         EXPECT_EQ(button(buttons[row]).click_id, row + 1);
         EXPECT_EQ(button(buttons[row]).text.size(), 240U);
     }
     EXPECT_LE(buttons.size(), 30 * numbers->shown);
-    ASSERT_EQ(of_type(packets, TYPE_MST).size(), 1U);
+    ASSERT_EQ(of_type(packets, insim::ISP_MST).size(), 1U);
     EXPECT_EQ(message(packets.back()), line);
 }
 

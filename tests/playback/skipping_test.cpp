@@ -33,11 +33,11 @@ TEST_F(PlaybackTest, BurstAfterAPauseIsSkippedAndCounted)
 
     ASSERT_TRUE(lfs.wait_closed(5s));
     const auto packets = lfs.packets().packets;
-    const auto messages = of_type(packets, TYPE_MST);
+    const auto messages = of_type(packets, insim::ISP_MST);
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(message(messages[0]), line);
     // The first and the last picture were shown whatever happened between.
-    const auto buttons = of_type(packets, TYPE_BTN);
+    const auto buttons = of_type(packets, insim::ISP_BTN);
     ASSERT_GE(buttons.size(), 60U);
     EXPECT_LE(buttons.size(), 30 * numbers->shown);
     for (std::size_t i = 0; i < 30; ++i) {

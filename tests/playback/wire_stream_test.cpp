@@ -50,7 +50,7 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     ASSERT_GE(packets.size(), 2U);
     EXPECT_EQ(packets.front().bytes, expected_init(GetParam().local));
 
-    const auto buttons = of_type(packets, TYPE_BTN);
+    const auto buttons = of_type(packets, insim::ISP_BTN);
     ASSERT_EQ(buttons.size(), 30U + 30U + 1U);
     EXPECT_EQ(packets.size(), 1U + buttons.size() + 1U) << "only init, buttons and one message";
 
@@ -79,7 +79,7 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     EXPECT_EQ(partial.text, row_of("^0_").substr(0, 40 * 3));
 
     const Packet& last = packets.back();
-    ASSERT_EQ(last.type(), TYPE_MST);
+    ASSERT_EQ(last.type(), insim::ISP_MST);
     ASSERT_EQ(last.bytes.size(), 68U);
     EXPECT_EQ(last.bytes[0], 17);
     EXPECT_EQ(message(last), statistics);

@@ -8,13 +8,9 @@
 #include <vector>
 
 #include "fake_lfs.hpp"
+#include "insim/packets.hpp"
 
 namespace lumaflick::test {
-
-inline constexpr std::uint8_t TYPE_ISI = 1;
-inline constexpr std::uint8_t TYPE_TINY = 3;
-inline constexpr std::uint8_t TYPE_MST = 13;
-inline constexpr std::uint8_t TYPE_BTN = 45;
 
 struct Button {
     std::uint8_t click_id = 0;
