@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Checks the two measuring helpers on cases whose answer is known, since a
-# miscount in either would silently skew the numbers of scripts/bench.
-#   tools_test.sh FAKE_LFS_SINK PROCESS_RUSAGE
+# Checks the measuring helpers and the floor relay on cases whose answer is
+# known, since a miscount in any would silently skew the numbers of scripts/bench.
+#   tools_test.sh FAKE_LFS_SINK PROCESS_RUSAGE FLOOR_RELAY
 set -euo pipefail
 sink=$1
 rusage=$2
+relay=$3
 work=$(mktemp -d)
 sink_pid=
 cleanup() {
@@ -34,12 +35,15 @@ expect "time-out kills the program" "$(awk '{ print $2, $3 }' timeout.txt)" "sle
 
 # fake-lfs-sink: a frame is a run of buttons with rising ClickIDs, ended by a
 # lower ClickID or by any other packet; packets may straddle reads.
-"$sink" --port-file port --frames-log frames.log --idle-timeout 10 >summary.txt &
-sink_pid=$!
-for _ in $(seq 100); do
-  [[ -s port ]] && break
-  sleep 0.05
-done
+start_sink() {  # port file, summary file, more options
+  "$sink" --port-file "$1" "${@:3}" --idle-timeout 10 >"$2" &
+  sink_pid=$!
+  for _ in $(seq 100); do
+    [[ -s $1 ]] && break
+    sleep 0.05
+  done
+}
+start_sink port summary.txt --frames-log frames.log
 button() { printf '\x3f\x2d\x01\xff'"\\x$(printf %02x "$1")"; head -c 247 /dev/zero; }
 {
   printf '\x0b\x01\x01\x00'; head -c 40 /dev/zero                # IS_ISI
@@ -60,6 +64,15 @@ expect "sink summary" "$(cut -d' ' -f1-8 summary.txt)" \
   "bytes=$(wc -c <stream.bin) packets=9 buttons=6 frames=3 isi=1 mst=1 tiny=1 other=0"
 expect "buttons per frame" "$(awk '{ printf "%s ", $2 }' frames.log)" "3 2 1 "
 expect "frames stamped in order" "$(sort -s -n -k1,1 -c frames.log && echo sorted)" "sorted"
+
+# floor-relay: one block of 30 buttons per read of at most 2400 bytes.
+start_sink relay.port relay.txt
+{ head -c 2400 /dev/zero; sleep 0.1; head -c 2400 /dev/zero; sleep 0.1; head -c 100 /dev/zero; } |
+  "$relay" "127.0.0.1:$(cat relay.port)"
+wait "$sink_pid"
+sink_pid=
+expect "relay summary" "$(cut -d' ' -f1-8 relay.txt)" \
+  "bytes=22680 packets=90 buttons=90 frames=3 isi=0 mst=0 tiny=0 other=0"
 
 if ((failures > 0)); then exit 1; fi
 echo "measuring helpers: all checks passed"

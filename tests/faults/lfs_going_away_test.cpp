@@ -53,7 +53,8 @@ TEST_F(PlaybackTest, LfsEndingTheConnectionEndsThePlaybackWithAnError)
         EXPECT_EQ(outcome.signal, std::nullopt) << "a write to a dead connection must not kill the program";
         EXPECT_EQ(outcome.exit_status, 1) << outcome.out;
         EXPECT_TRUE(std::regex_match(outcome.err, error_line)) << outcome.err;
-        EXPECT_LT(between(outcome.started, outcome.ended), 5s) << "the error must end the playback at once";
+        // Left going, the playback would last 11 s.
+        EXPECT_LT(between(outcome.started, outcome.ended), 1s + 4 * SLACK) << "the error must end the playback at once";
         EXPECT_TRUE(lfs.wait_closed(1s));
         EXPECT_EQ(lfs.connections(), 1);
         if (c.inside_first_block) {

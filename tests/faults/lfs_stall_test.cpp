@@ -3,13 +3,11 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <charconv>
 #include <future>
 #include <regex>
 #include <thread>
 
 #include "playback_fixture.hpp"
-#include "process_probe.hpp"
 
 namespace lumaflick::test {
 namespace {
@@ -33,17 +31,6 @@ std::string numbered_plan(std::size_t count)
         plan += "sleep " + std::to_string(INTERVAL.count()) + "\n";
     }
     return plan;
-}
-
-std::optional<std::uint64_t> skipped_frames(const std::string& statistics)
-{
-    std::smatch parts;
-    if (!std::regex_match(statistics, parts, std::regex(R"(Read bytes: \d+kB, Skipped (\d+) frames \(\d+%\))")))
-        return std::nullopt;
-    std::uint64_t skipped = 0;
-    const std::string digits = parts[1];
-    std::from_chars(digits.data(), digits.data() + digits.size(), skipped);
-    return skipped;
 }
 
 // The first chunk after the fake's pause.
@@ -91,9 +78,12 @@ TEST_F(PlaybackTest, StalledLfsHoldsTheDecoderBackAndPlaybackCatchesUp)
     EXPECT_EQ(outcome.err, "");
     ASSERT_EQ(outcome.out_lines.size(), 2U) << outcome.out;
     EXPECT_EQ(outcome.out_lines[0].text, "Runnin'");
-    const auto skipped = skipped_frames(outcome.out_lines[1].text);
-    ASSERT_TRUE(skipped) << outcome.out_lines[1].text;
-    EXPECT_GE(*skipped, 10U) << "the frames that piled up in the pipe were not dropped";
+    // Frames of other sizes than 2400 bytes: only the skipped count is whole.
+    std::smatch skipped;
+    ASSERT_TRUE(std::regex_match(outcome.out_lines[1].text, skipped,
+                                 std::regex(R"(Read bytes: \d+kB, Skipped (\d+) frames \(\d+%\))")))
+        << outcome.out_lines[1].text;
+    EXPECT_GE(std::stoull(skipped[1].str()), 10U) << "the frames that piled up in the pipe were not dropped";
 
     ASSERT_GE(rss.size(), 20U);
     const auto [least, most] = std::minmax_element(rss.begin(), rss.end());
@@ -108,24 +98,25 @@ TEST_F(PlaybackTest, StalledLfsHoldsTheDecoderBackAndPlaybackCatchesUp)
     std::vector<Clock::time_point> written;
     for (const ScriptedFrame& frame : frames) written.push_back(from_steady_ns(frame.steady_ns));
 
-    // Back-pressure reached the decoder: its writes blocked until LFS read again.
+    // Back-pressure reached the decoder: its writes blocked until LFS read
+    // again (whose stamp here may be late).
     const auto blocked_from = stall_start + 3s;
     const auto wrote_while_blocked = std::count_if(written.begin(), written.end(), [&](Clock::time_point at) {
-        return at > blocked_from && at < *resumed - 100ms;
+        return at > blocked_from && at < *resumed - SLACK / 2;
     });
     EXPECT_EQ(wrote_while_blocked, 0) << "lumaflick kept reading the decoder while its write was blocked";
 
     // From a second after LFS reads again, each frame arrives right after the
     // decoder wrote it.
     std::size_t checked = 0;
-    for (const Packet& packet : of_type(lfs.packets().packets, TYPE_BTN)) {
+    for (const Packet& packet : of_type(lfs.packets().packets, insim::ISP_BTN)) {
         const Button row = button(packet);
         if (row.click_id != 30 || packet.at < *resumed + 1s) continue;
         const std::size_t k = CYCLE - row.text.size() / 3;
         std::optional<Clock::time_point> source;
         for (std::size_t i = k; i < written.size() && written[i] <= packet.at; i += CYCLE) source = written[i];
         ASSERT_TRUE(source) << "a frame no decoder write explains, last row of " << row.text.size() << " bytes";
-        EXPECT_LE(between(*source, packet.at), 250ms) << "frame " << k << " (mod 80) arrived late";
+        EXPECT_LE(between(*source, packet.at), 250ms + SLACK) << "frame " << k << " (mod 80) arrived late";
         ++checked;
     }
     EXPECT_GE(checked, 15U) << "too few frames after LFS read again";

@@ -32,11 +32,13 @@ TEST_F(PlaybackTest, ConsoleLinesInOrderEachPrintedWhenItHappens)
         EXPECT_EQ(outcome.out, expected);
         ASSERT_EQ(outcome.out_lines.size(), c.lines.size());
 
-        // Buffered output would arrive all at once at the exit.
+        // Buffered output would arrive all at once at the exit; "Runnin'" comes
+        // 700 ms before the statistics (a frame, a pause, the final wait), and
+        // its stamp may be late by half that.
         const auto& runnin = outcome.out_lines[outcome.out_lines.size() - 2];
-        EXPECT_GE(between(runnin.at, outcome.out_lines.back().at), 500ms);
+        EXPECT_GE(between(runnin.at, outcome.out_lines.back().at), 350ms);
         if (c.lines.size() == 3) {
-            EXPECT_LT(between(outcome.out_lines[0].at, runnin.at), 1000ms);
+            EXPECT_LT(between(outcome.out_lines[0].at, runnin.at), SLACK) << "--delay 0 waited";
         }
     }
 }
@@ -53,16 +55,19 @@ TEST_F(PlaybackTest, DelayHoldsTheDecoderBackAfterTheConnection)
 
     const auto packets = lfs.packets().packets;
     ASSERT_FALSE(packets.empty());
-    const Clock::time_point init = packets.front().at;
+    EXPECT_EQ(packets.front().type(), insim::ISP_ISI);
     const auto decoder = scripted("decoder");
     ASSERT_TRUE(decoder && !decoder->frames.empty());
     // The decoder writes its first frame as soon as it starts.
     const auto decoder_start = from_steady_ns(decoder->frames.front().steady_ns);
 
-    EXPECT_GE(between(init, decoder_start), 1500ms);
-    EXPECT_LE(between(init, decoder_start), 3000ms);
-    EXPECT_GE(between(init, outcome.out_lines[1].at), 1500ms);
-    EXPECT_LT(between(init, outcome.out_lines[0].at), 1000ms) << "the line comes before the wait";
+    // The run started before the connection, so these lower bounds hold
+    // however late the init's arrival was stamped here.
+    EXPECT_GE(between(outcome.started, decoder_start), 1500ms);
+    EXPECT_GE(between(outcome.started, outcome.out_lines[1].at), 1500ms);
+    EXPECT_LE(between(packets.front().at, decoder_start), 3000ms);
+    // Printed before the wait, the line is read well before the decoder starts.
+    EXPECT_GE(between(outcome.out_lines[0].at, decoder_start), 750ms) << "the line comes before the wait";
 }
 
 }  // namespace

@@ -1,19 +1,8 @@
 // A real ffmpeg decoding a generated clip, against the fake LFS.
-#include <charconv>
-#include <cstdlib>
-#include <regex>
-
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
 namespace {
-
-std::uint64_t number(const std::string& text)
-{
-    std::uint64_t value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
 
 TEST_F(PlaybackTest, RealFfmpegPlaysAGeneratedClip)
 {
@@ -38,31 +27,21 @@ TEST_F(PlaybackTest, RealFfmpegPlaysAGeneratedClip)
     ASSERT_TRUE(lfs.wait_closed(5s));
 
     const std::string& line = outcome.out_lines[1].text;
-    std::smatch parts;
-    ASSERT_TRUE(std::regex_match(line, parts, std::regex(R"(Read bytes: (\d+)kB, Skipped (\d+) frames \((\d+)%\))")))
-        << line;
-    const std::uint64_t kilobytes = number(parts[1]);
-    const std::uint64_t skipped = number(parts[2]);
-    const std::uint64_t percent = number(parts[3]);
-
-    // Every frame is 2400 bytes, so the kilobytes tell how many were shown.
-    std::uint64_t shown = kilobytes * 1024 / 2400;
-    while (shown * 2400 >> 10 < kilobytes) ++shown;
-    ASSERT_EQ(shown * 2400 >> 10, kilobytes) << "not a whole number of frames: " << line;
+    const auto numbers = parse_statistics(line);
+    ASSERT_TRUE(numbers) << line;
     // Two seconds at 30 frames a second.
-    EXPECT_GE(shown + skipped, 55U);
-    EXPECT_LE(shown + skipped, 65U);
-    EXPECT_EQ(percent, skipped * 100 / (shown + skipped));
+    EXPECT_GE(numbers->shown + numbers->skipped, 55U);
+    EXPECT_LE(numbers->shown + numbers->skipped, 65U);
 
     const auto packets = lfs.packets().packets;
-    const auto buttons = of_type(packets, TYPE_BTN);
+    const auto buttons = of_type(packets, insim::ISP_BTN);
     ASSERT_GE(buttons.size(), 30U);
     for (std::size_t row = 0; row < 30; ++row) {
         EXPECT_EQ(button(buttons[row]).click_id, row + 1);
         EXPECT_EQ(button(buttons[row]).text.size(), 240U);
     }
-    EXPECT_LE(buttons.size(), 30 * shown);
-    ASSERT_EQ(of_type(packets, TYPE_MST).size(), 1U);
+    EXPECT_LE(buttons.size(), 30 * numbers->shown);
+    ASSERT_EQ(of_type(packets, insim::ISP_MST).size(), 1U);
     EXPECT_EQ(message(packets.back()), line);
 }
 

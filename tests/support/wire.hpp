@@ -2,20 +2,15 @@
 
 // InSim packets as the fake LFS receives them, taken apart for assertions.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fake_lfs.hpp"
+#include "insim/packets.hpp"
 
 namespace lumaflick::test {
-
-inline constexpr std::uint8_t TYPE_ISI = 1;
-inline constexpr std::uint8_t TYPE_TINY = 3;
-inline constexpr std::uint8_t TYPE_MST = 13;
-inline constexpr std::uint8_t TYPE_BTN = 45;
 
 struct Button {
     std::uint8_t click_id = 0;
@@ -28,10 +23,6 @@ Button button(const Packet& packet);
 std::string message(const Packet& packet);
 
 std::vector<Packet> of_type(const std::vector<Packet>& packets, std::uint8_t type);
-
-// Button packets grouped into the frames they belong to: a new group starts
-// after a silence of at least `gap` or at any packet of another type.
-std::vector<std::vector<Packet>> button_blocks(const std::vector<Packet>& packets, std::chrono::milliseconds gap);
 
 std::vector<std::uint8_t> from_hex(std::string_view hex);
 

@@ -1,17 +1,24 @@
 #pragma once
 
+// LFS as seen by a write-only client, for the end-to-end tests and the
+// benchmark's sink: a loopback listener that takes one connection, records
+// (or hands over) everything it receives and never writes.
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "insim/result.hpp"
+#include "video/unique_fd.hpp"
 
 namespace lumaflick::test {
 
@@ -33,6 +40,9 @@ struct FakeLfsOptions {
     // announced to it (64 KiB on loopback, making a buffer of megabytes).
     int receive_buffer = 0;
     int max_segment = 0;
+    // Given each read, on the serving thread, instead of keeping it: long
+    // runs then cost no memory (chunks() and bytes() stay empty).
+    std::function<void(std::span<const std::uint8_t> bytes, Clock::time_point at)> on_chunk;
 };
 
 // What one read returned, stamped when it returned.
@@ -51,13 +61,11 @@ struct Packet {
 
 struct Split {
     std::vector<Packet> packets;
-    std::size_t trailing_bytes = 0;  // an incomplete or zero-sized packet at the end
+    std::size_t trailing_bytes = 0;  // an incomplete packet, or everything from a zero size byte on
 };
 
 Split split_packets(const std::vector<Chunk>& chunks);
 
-// LFS as seen by a write-only client: a loopback listener that takes one
-// connection, records everything it receives and never writes.
 class FakeLfs {
 public:
     static insim::Result<std::unique_ptr<FakeLfs>> start(FakeLfsOptions options = {});
@@ -74,27 +82,26 @@ public:
     bool wait_bytes(std::size_t count, std::chrono::milliseconds timeout);
 
     [[nodiscard]] int connections() const;
+    [[nodiscard]] std::size_t received() const;
     [[nodiscard]] std::vector<Chunk> chunks() const;
     [[nodiscard]] std::vector<std::uint8_t> bytes() const;
     [[nodiscard]] Split packets() const { return split_packets(chunks()); }
-    [[nodiscard]] std::optional<Clock::time_point> accepted_at() const;
 
 private:
-    struct Socket;
     // Only start() constructs, through make_unique.
     struct Key {
         explicit Key() = default;
     };
 
 public:
-    FakeLfs(Key, FakeLfsOptions options, std::unique_ptr<Socket> listener, std::uint16_t port);
+    FakeLfs(Key, FakeLfsOptions options, Fd listener, std::uint16_t port);
 
 private:
     void serve(const std::stop_token& stop);
-    void take(std::vector<std::uint8_t> data, Clock::time_point at);
+    std::size_t take(std::span<const std::uint8_t> data, Clock::time_point at);
 
     FakeLfsOptions options_;
-    std::unique_ptr<Socket> listener_;
+    Fd listener_;
     std::uint16_t port_;
 
     mutable std::mutex mutex_;
@@ -102,7 +109,7 @@ private:
     int connections_ = 0;
     bool closed_ = false;
     std::size_t received_ = 0;
-    std::optional<Clock::time_point> accepted_at_;
+    int byte_waiters_ = 0;  // a read wakes nobody unless someone waits for bytes
     std::vector<Chunk> chunks_;
 
     std::jthread thread_;  // last: stopped and joined before the rest goes
@@ -113,17 +120,12 @@ private:
 class RefusingPort {
 public:
     static insim::Result<RefusingPort> open();
-    RefusingPort(RefusingPort&& other) noexcept;
-    RefusingPort& operator=(RefusingPort&&) = delete;
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    ~RefusingPort();
 
     [[nodiscard]] std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
-    RefusingPort(int fd, std::uint16_t port) noexcept : fd_(fd), port_(port) {}
-    int fd_;
+    RefusingPort(Fd fd, std::uint16_t port) noexcept : fd_(std::move(fd)), port_(port) {}
+    Fd fd_;
     std::uint16_t port_;
 };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 
 namespace lumaflick::test {
 
@@ -76,6 +77,20 @@ std::optional<ScriptedRun> PlaybackTest::scripted(std::string_view role) const
         if (run.role == role) return run;
     }
     return std::nullopt;
+}
+
+std::optional<Statistics> parse_statistics(const std::string& line)
+{
+    std::smatch parts;
+    if (!std::regex_match(line, parts, std::regex(R"(Read bytes: (\d+)kB, Skipped (\d+) frames \((\d+)%\))")))
+        return std::nullopt;
+    const auto number = [&](std::size_t i) { return std::stoull(parts[i].str()); };
+    Statistics numbers{number(1) * 1024 / 2400, number(2)};
+    while (numbers.shown * 2400 >> 10 < number(1)) ++numbers.shown;
+    const std::uint64_t total = numbers.shown + numbers.skipped;
+    if (numbers.shown * 2400 >> 10 != number(1) || number(3) != (total == 0 ? 0 : numbers.skipped * 100 / total))
+        return std::nullopt;
+    return numbers;
 }
 
 std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate)

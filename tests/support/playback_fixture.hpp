@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "descendants.hpp"
+#include "processes.hpp"
 #include "fake_lfs.hpp"
 #include "runner.hpp"
 #include "scripted_decoder_log.hpp"
@@ -27,6 +27,12 @@ using namespace std::chrono_literals;
 inline const std::string LUMAFLICK = LUMAFLICK_PATH;
 inline const std::string LUMAFLICK_SHORT_KEEPALIVE = SHORT_KEEPALIVE_PATH;
 inline const std::string SCRIPTED_DECODER = SCRIPTED_DECODER_PATH;
+
+// How late a stamp taken in this process may come: the test programs run
+// under valgrind too, and on a machine loaded by other builds. Upper bounds on
+// an interval that ends with such a stamp allow this much; lower bounds start
+// from stamps that cannot come late (the runner's start, the decoder's own).
+inline constexpr std::chrono::milliseconds SLACK{1000};
 
 // `times` copies of `lines` (each ending in a line feed).
 std::string repeat(std::string_view lines, int times);
@@ -57,6 +63,15 @@ protected:
     std::string video_ = (dir_.path() / "my clip.mp4").string();
     std::unique_ptr<FakeLfs> lfs_;
 };
+
+// The numbers of a statistics line; nullopt when it is malformed or they
+// disagree (kilobytes that are no whole number of 2400-byte frames, a wrong
+// percentage).
+struct Statistics {
+    std::uint64_t shown = 0;
+    std::uint64_t skipped = 0;
+};
+std::optional<Statistics> parse_statistics(const std::string& line);
 
 // The ffmpeg argument list for the default rate and no -s/-t.
 std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate = "30");

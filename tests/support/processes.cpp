@@ -1,4 +1,4 @@
-#include "descendants.hpp"
+#include "processes.hpp"
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <thread>
-#include <vector>
 
 namespace lumaflick::test {
 
@@ -40,21 +40,6 @@ std::optional<ProcStat> read_stat(long pid)
     return stat;
 }
 
-std::vector<long> own_children()
-{
-    std::vector<long> children;
-    const long self = static_cast<long>(::getpid());
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename().string();
-        long pid = 0;
-        const auto [end, failure] = std::from_chars(name.data(), name.data() + name.size(), pid);
-        if (failure != std::errc{} || end != name.data() + name.size()) continue;
-        if (auto stat = read_stat(pid); stat && stat->ppid == self) children.push_back(pid);
-    }
-    return children;
-}
-
 }  // namespace
 
 bool adopt_orphans() { return ::prctl(PR_SET_CHILD_SUBREAPER, 1) == 0; }
@@ -63,16 +48,6 @@ bool is_running(long pid)
 {
     const auto stat = read_stat(pid);
     return stat && stat->state != 'Z' && stat->state != 'X';
-}
-
-bool wait_ended(long pid, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (is_running(pid)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 std::optional<int> reap(long pid, std::chrono::milliseconds timeout)
@@ -90,7 +65,7 @@ std::optional<int> reap(long pid, std::chrono::milliseconds timeout)
 
 void kill_adopted()
 {
-    for (const long pid : own_children()) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    for (const long pid : children_of(static_cast<long>(::getpid()))) ::kill(static_cast<pid_t>(pid), SIGKILL);
     const auto deadline = std::chrono::steady_clock::now() + 2s;
     for (;;) {
         int status = 0;
@@ -101,6 +76,42 @@ void kill_adopted()
             std::this_thread::sleep_for(5ms);
         }
     }
+}
+
+std::optional<long> parent_of(long pid)
+{
+    const auto stat = read_stat(pid);
+    return stat ? std::optional<long>(stat->ppid) : std::nullopt;
+}
+
+std::vector<long> children_of(long pid)
+{
+    std::vector<long> children;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        long child = 0;
+        const auto [end, failure] = std::from_chars(name.data(), name.data() + name.size(), child);
+        if (failure == std::errc{} && end == name.data() + name.size() && parent_of(child) == pid)
+            children.push_back(child);
+    }
+    return children;
+}
+
+std::optional<std::size_t> resident_kib(long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    constexpr std::string_view key = "VmRSS:";
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with(key)) continue;
+        const auto digits = line.find_first_of("0123456789");
+        std::size_t value = 0;
+        if (digits == std::string::npos ||
+            std::from_chars(line.data() + digits, line.data() + line.size(), value).ec != std::errc{})
+            return std::nullopt;
+        return value;
+    }
+    return std::nullopt;
 }
 
 }  // namespace lumaflick::test

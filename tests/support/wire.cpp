@@ -37,22 +37,6 @@ std::vector<Packet> of_type(const std::vector<Packet>& packets, std::uint8_t typ
     return selected;
 }
 
-std::vector<std::vector<Packet>> button_blocks(const std::vector<Packet>& packets, std::chrono::milliseconds gap)
-{
-    std::vector<std::vector<Packet>> blocks;
-    bool open = false;
-    for (const Packet& packet : packets) {
-        if (packet.type() != TYPE_BTN) {
-            open = false;
-            continue;
-        }
-        if (!open || packet.at - blocks.back().back().at >= gap) blocks.emplace_back();
-        blocks.back().push_back(packet);
-        open = true;
-    }
-    return blocks;
-}
-
 std::vector<std::uint8_t> from_hex(std::string_view hex)
 {
     std::vector<std::uint8_t> bytes;
