@@ -83,5 +83,26 @@ TEST_F(PlaybackTest, KeepAliveDuringALongStartDelay)
     EXPECT_GE(between(packets[1].at, packets[2].at), 500ms);
 }
 
+// The keep-alive clock runs from the last packet sent, here the keep-alive
+// during the delay: a still picture after the delay must not stretch LFS's
+// silence to the delay's remainder plus a whole interval.
+TEST_F(PlaybackTest, KeepAliveCountsFromTheLastWrite)
+{
+    write_plan(repeat("frame 2400 0\nsleep 100\n", 20));
+    FakeLfs& lfs = start_lfs();
+    // Empty glyph strings: no frame ever sends a button.
+    const RunOutcome outcome = play(arguments({"-r", "1000", "--delay", "1900", "--subpixels", "", "", "", ""}),
+                                    LUMAFLICK_SHORT_KEEPALIVE);
+    EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+    ASSERT_TRUE(lfs.wait_closed(5s));
+
+    const auto packets = lfs.packets().packets;
+    ASSERT_GE(packets.size(), 4U);
+    ASSERT_EQ(packets[1].type(), insim::ISP_TINY);
+    ASSERT_EQ(packets[2].type(), insim::ISP_TINY);
+    // One interval apart; counted from the end of the delay it would be 1.9 s.
+    EXPECT_LE(between(packets[1].at, packets[2].at), 1600ms);
+}
+
 }  // namespace
 }  // namespace lumaflick::test
