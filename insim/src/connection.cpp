@@ -26,6 +26,9 @@ asio::awaitable<Result<InSimConnection>> InSimConnection::connect(asio::ip::tcp:
     co_await socket.async_connect(endpoint, asio::redirect_error(asio::use_awaitable, ec));
     if (ec) co_return Error::system(ec);
 
+    // Writes are tried at once and wait only when the socket is full.
+    socket.non_blocking(true, ec);
+    if (ec) co_return Error::system(ec);
     InSimConnection connection(std::move(socket));
     if (auto written = co_await connection.write_all(image(init)); !written) {
         // Closed here, not later: an unauthenticated stream must not linger.
@@ -54,11 +57,15 @@ asio::awaitable<Status> InSimConnection::send_bytes(std::span<const std::byte> p
 asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> bytes)
 {
     while (!bytes.empty()) {
-        // async_write_some offers everything at once and, when the socket is
-        // full, waits for writability before trying again.
+        // A write the socket's buffer takes at once needs no round through the
+        // reactor; only a full buffer waits for writability.
         std::error_code ec;
-        const std::size_t written = co_await socket_.async_write_some(
-            asio::buffer(bytes.data(), bytes.size()), asio::redirect_error(asio::use_awaitable, ec));
+        std::size_t written = socket_.write_some(asio::buffer(bytes.data(), bytes.size()), ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            ec.clear();
+            written = co_await socket_.async_write_some(asio::buffer(bytes.data(), bytes.size()),
+                                                        asio::redirect_error(asio::use_awaitable, ec));
+        }
         if (ec) co_return Error::system(ec);
         if (written == 0) co_return Error::system(make_error_code(io_errc::write_zero));
         bytes = bytes.subspan(written);
