@@ -230,17 +230,17 @@ function makeClip(opts, file, seconds, source = `testsrc=size=320x240:rate=${CLI
   check(made.status === 0, `making ${file}: ${made.stderr}`);
 }
 
-// Wine shows a Windows process's command line in /proc.
-function processesNaming(marker) {
+// Wine shows a Windows process's command line in /proc, the program first.
+function processesOf(program) {
   return readdirSync('/proc').filter((pid) => {
     if (!/^\d+$/.test(pid)) return false;
-    try { return readFileSync(`/proc/${pid}/cmdline`).toString().includes(marker); } catch { return false; }
+    try { return readFileSync(`/proc/${pid}/cmdline`).toString().startsWith(program); } catch { return false; }
   });
 }
 
-async function checkNoneLeft(marker) {
-  for (let i = 0; i < 50 && processesNaming(marker).length; i++) await sleep(100);
-  check(processesNaming(marker).length === 0, `left behind: ${marker}`);
+async function checkNoneLeft(program) {
+  for (let i = 0; i < 50 && processesOf(program).length; i++) await sleep(100);
+  check(processesOf(program).length === 0, `left behind: ${program}`);
 }
 
 function residentKilobytes(pid) {
@@ -312,7 +312,7 @@ test('ffmpeg.exe: an LFS that stops reading holds the decoder back; memory stays
     samples.push(residentKilobytes(pid));
     await sleep(4000);
     samples.push(residentKilobytes(pid));
-    ffmpegAlive.push(processesNaming(windowsPath(opts['ffmpeg-exe'])).length > 0);
+    ffmpegAlive.push(processesOf(windowsPath(opts['ffmpeg-exe'])).length > 0);
   };
   const played = await playWithFfmpeg(opts, windowsPath(clip), {
     stall, started: (child) => { pid = child.pid; }, extra: ['-r', String(rate)],

@@ -1,7 +1,9 @@
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "video/process_windows.hpp"
@@ -11,8 +13,9 @@ namespace lumaflick {
 namespace {
 
 // Runs lumaflick.exe with a raw UTF-16 command line, which start_process
-// cannot build: it accepts valid UTF-8 only.
-DWORD exit_status(const std::wstring& arguments)
+// cannot build: it accepts valid UTF-8 only. `watch` runs every few
+// milliseconds while the program runs.
+DWORD exit_status(const std::wstring& arguments, const std::function<void()>& watch = [] {})
 {
     const auto program = utf8_to_wide(test::windows_path(LUMAFLICK_EXE_PATH));
     EXPECT_TRUE(program.has_value());
@@ -26,7 +29,12 @@ DWORD exit_status(const std::wstring& arguments)
     }
     ::CloseHandle(info.hThread);
     DWORD status = 255;
-    if (::WaitForSingleObject(info.hProcess, 30000) == WAIT_OBJECT_0) {
+    DWORD waited = WAIT_TIMEOUT;
+    for (int i = 0; i < 3000 && waited == WAIT_TIMEOUT; ++i) {
+        watch();
+        waited = ::WaitForSingleObject(info.hProcess, 10);
+    }
+    if (waited == WAIT_OBJECT_0) {
         ::GetExitCodeProcess(info.hProcess, &status);
     } else {
         ADD_FAILURE() << "lumaflick.exe did not end in time";
@@ -42,6 +50,69 @@ TEST(ProgramCommandLine, UnpairedSurrogateIsAUsageErrorButPairsAreText)
     EXPECT_EQ(exit_status(L"-a 127.0.0.1:1 -p pw -v \"x \xdc00\""), 2u);
     // Valid text passes the parser; the refused connection then ends it.
     EXPECT_EQ(exit_status(L"-a 127.0.0.1:1 -p pw -v \"vid\x00e9o \xd83c\xdfac.mp4\""), 1u);
+}
+
+// A fake LFS that accepts connections in the background and never reads.
+class Listener {
+public:
+    Listener()
+    {
+        WSADATA data;
+        started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(socket_, 4) == 0 &&
+            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+            port_ = ::ntohs(address.sin_port);
+        }
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    ~Listener()
+    {
+        if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+        if (started_) ::WSACleanup();
+    }
+    [[nodiscard]] unsigned port() const { return port_; }
+
+private:
+    bool started_ = false;
+    SOCKET socket_ = INVALID_SOCKET;
+    unsigned port_ = 0;
+};
+
+// Needs a console: ctest runs it on a terminal of its own (script), where
+// wine gives the process one; the rest of the tests run without.
+TEST(ConsoleCodePage, Utf8WhileRunningAndTheUsersBackOnEveryWayOut)
+{
+    ASSERT_NE(::GetConsoleOutputCP(), 0u) << "no console";
+    constexpr UINT users = 850;
+    ASSERT_TRUE(::SetConsoleOutputCP(users));
+    Listener lfs;
+    ASSERT_NE(lfs.port(), 0u);
+    const std::wstring address = L"-a 127.0.0.1:" + std::to_wstring(lfs.port());
+    const struct {
+        const char* way_out;
+        std::wstring arguments;
+        DWORD status;
+    } cases[] = {
+        // Connected, then a long pause that leaves time to look.
+        {"return with an error", address + L" -p pw -v v --delay 1500 -f \"Z:\\no such ffmpeg.exe\"", 1},
+        {"exit after a usage error", address + L" -p pw -v v stray", 2},
+        {"exit after the version", L"-V", 0},
+    };
+    for (const auto& c : cases) {
+        bool utf8 = false;
+        EXPECT_EQ(exit_status(c.arguments, [&] { utf8 = utf8 || ::GetConsoleOutputCP() == CP_UTF8; }), c.status)
+            << c.way_out;
+        if (c.status == 1) {
+            EXPECT_TRUE(utf8) << c.way_out;
+        }
+        EXPECT_EQ(::GetConsoleOutputCP(), users) << c.way_out;
+    }
 }
 
 }  // namespace
