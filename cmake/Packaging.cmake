@@ -45,6 +45,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Plays videos as text art inside LFS over 
 set(CPACK_PACKAGE_FILE_NAME lumaflick-${PROJECT_VERSION}-${lumaflick_package_system})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
+# cpack would otherwise build every test and tool first; scripts/package
+# builds the program itself.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 # The program only: no developer tools that the same build installs.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL program)

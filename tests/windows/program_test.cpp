@@ -1,6 +1,7 @@
-#include <winsock2.h>
 #include <windows.h>
 
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -52,38 +53,6 @@ TEST(ProgramCommandLine, UnpairedSurrogateIsAUsageErrorButPairsAreText)
     EXPECT_EQ(exit_status(L"-a 127.0.0.1:1 -p pw -v \"vid\x00e9o \xd83c\xdfac.mp4\""), 1u);
 }
 
-// A fake LFS that accepts connections in the background and never reads.
-class Listener {
-public:
-    Listener()
-    {
-        WSADATA data;
-        started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        int size = sizeof address;
-        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) == 0 && ::listen(socket_, 4) == 0 &&
-            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-            port_ = ::ntohs(address.sin_port);
-        }
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    ~Listener()
-    {
-        if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
-        if (started_) ::WSACleanup();
-    }
-    [[nodiscard]] unsigned port() const { return port_; }
-
-private:
-    bool started_ = false;
-    SOCKET socket_ = INVALID_SOCKET;
-    unsigned port_ = 0;
-};
-
 // Needs a console: ctest runs it on a terminal of its own (script), where
 // wine gives the process one; the rest of the tests run without.
 TEST(ConsoleCodePage, Utf8WhileRunningAndTheUsersBackOnEveryWayOut)
@@ -91,9 +60,10 @@ TEST(ConsoleCodePage, Utf8WhileRunningAndTheUsersBackOnEveryWayOut)
     ASSERT_NE(::GetConsoleOutputCP(), 0u) << "no console";
     constexpr UINT users = 850;
     ASSERT_TRUE(::SetConsoleOutputCP(users));
-    Listener lfs;
-    ASSERT_NE(lfs.port(), 0u);
-    const std::wstring address = L"-a 127.0.0.1:" + std::to_wstring(lfs.port());
+    // A fake LFS: the system accepts connections on it; nobody reads.
+    asio::io_context io;
+    const asio::ip::tcp::acceptor lfs(io, {asio::ip::address_v4::loopback(), 0});
+    const std::wstring address = L"-a 127.0.0.1:" + std::to_wstring(lfs.local_endpoint().port());
     const struct {
         const char* way_out;
         std::wstring arguments;
@@ -104,6 +74,8 @@ TEST(ConsoleCodePage, Utf8WhileRunningAndTheUsersBackOnEveryWayOut)
         {"exit after a usage error", address + L" -p pw -v v stray", 2},
         {"exit after the version", L"-V", 0},
     };
+    // Wine delivers no Ctrl+Break to a console process group (measured), so
+    // that way out stays untested here.
     for (const auto& c : cases) {
         bool utf8 = false;
         EXPECT_EQ(exit_status(c.arguments, [&] { utf8 = utf8 || ::GetConsoleOutputCP() == CP_UTF8; }), c.status)
