@@ -1,11 +1,15 @@
-// The Windows program end to end: lumaflick.exe under wine, a fake LFS that
-// records bytes on 127.0.0.1 here on Linux, and scripted-decoder.exe in place
-// of ffmpeg (wine cannot connect a Windows pipe to a Linux program).
+// The Windows program end to end: lumaflick.exe under wine and a fake LFS that
+// records bytes on 127.0.0.1 here on Linux. The decoder is scripted-decoder.exe
+// where a test needs exact timing, and the real ffmpeg.exe (from the npm
+// package @ffmpeg-installer/win32-x64) on clips made by the Linux ffmpeg (wine
+// cannot connect a Windows pipe to a Linux program). With --package, the
+// download's zip is unpacked and its exe run too.
 //
 // node end_to_end.mjs --wine WINE --lumaflick lumaflick.exe --decoder scripted-decoder.exe
+//   --ffmpeg-exe ffmpeg.exe --clip-maker ffmpeg [--package lumaflick-VERSION-win64.zip --cmake CMAKE]
 
-import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { spawn, spawnSync } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -17,8 +21,14 @@ function options() {
   const out = {};
   const argv = process.argv.slice(2);
   for (let i = 0; i + 1 < argv.length; i += 2) out[argv[i].replace(/^--/, '')] = argv[i + 1];
-  for (const name of ['wine', 'lumaflick', 'decoder']) {
+  for (const name of ['wine', 'lumaflick', 'decoder', 'ffmpeg-exe', 'clip-maker']) {
     if (!out[name]) throw new Error(`missing --${name}`);
+  }
+  if (out.package && !out.cmake) {
+    throw new Error('--package needs --cmake');
+  }
+  if (!existsSync(out['ffmpeg-exe'])) {
+    throw new Error(`${out['ffmpeg-exe']} is missing: scripts/install-deps installs it`);
   }
   return out;
 }
@@ -27,12 +37,19 @@ function options() {
 const windowsPath = (p) => 'Z:' + path.resolve(p).replaceAll('/', '\\');
 
 // A fake LFS: accepts connections and records every byte, never answers.
-async function listen() {
+// With a stall, it stops reading after the first bytes until stall() resolves.
+async function listen(stall) {
   const received = [];
   let closed;
   const done = new Promise((resolve) => { closed = resolve; });
   const server = net.createServer((socket) => {
     const chunks = [];
+    if (stall) {
+      socket.once('data', () => {
+        socket.pause();
+        stall().then(() => socket.resume());
+      });
+    }
     socket.on('data', (chunk) => chunks.push(chunk));
     socket.on('error', () => {});
     socket.on('close', () => { received.push(Buffer.concat(chunks)); closed(); });
@@ -50,15 +67,16 @@ async function closedPort() {
   return port;
 }
 
-function run(opts, args, env = {}) {
+function run(opts, args, env = {}, { exe = opts.lumaflick, started = () => {} } = {}) {
   return new Promise((resolve) => {
-    const child = spawn(opts.wine, [opts.lumaflick, ...args], {
+    const child = spawn(opts.wine, [exe, ...args], {
       env: { ...process.env, LANG: 'C.UTF-8', LC_ALL: 'C.UTF-8', ...env },
       stdio: ['ignore', 'pipe', 'pipe'],
     });
     const out = [], err = [];
     child.stdout.on('data', (d) => out.push(d));
     child.stderr.on('data', (d) => err.push(d));
+    started(child);
     let timedOut = false;
     const timer = setTimeout(() => { timedOut = true; child.kill('SIGKILL'); }, RUN_TIMEOUT_MS);
     const finish = (status) => {
@@ -113,49 +131,93 @@ function loggedArguments(logFile, role) {
   return args;
 }
 
+const CLIP_RATE = 30;
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function makeClip(opts, file, seconds, source = `testsrc=size=320x240:rate=${CLIP_RATE}`) {
+  mkdirSync(path.dirname(file), { recursive: true });
+  const made = spawnSync(opts['clip-maker'], ['-v', 'error', '-y', '-f', 'lavfi', '-i', source, '-t', String(seconds),
+    '-c:v', 'libx264', '-pix_fmt', 'yuv420p', file]);
+  check(made.status === 0, `making ${file}: ${made.stderr}`);
+}
+
+// Wine shows a Windows process's command line in /proc, the program first.
+function processesOf(program) {
+  return readdirSync('/proc').filter((pid) => {
+    if (!/^\d+$/.test(pid)) return false;
+    try { return readFileSync(`/proc/${pid}/cmdline`).toString().startsWith(program); } catch { return false; }
+  });
+}
+
+async function checkNoneLeft(program) {
+  for (let i = 0; i < 50 && processesOf(program).length; i++) await sleep(100);
+  check(processesOf(program).length === 0, `left behind: ${program}`);
+}
+
+function residentKilobytes(pid) {
+  try { return Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]); } catch { return NaN; }
+}
+
+// One playback to the end (exit 0) on one connection: its output and packets.
+async function play(opts, args, { env, exe, stall, started } = {}) {
+  const lfs = await listen(stall);
+  const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', ...args], env, { exe, started });
+  lfs.close();
+  check(!result.timedOut, 'lumaflick.exe did not end in time');
+  check(result.status === 0, `exit status ${result.status}, stderr: ${result.err}`);
+  await Promise.race([lfs.done, sleep(5000)]);
+  check(lfs.received.length === 1, `${lfs.received.length} connections`);
+  return { result, list: packets(lfs.received[0]) };
+}
+
+const playWithFfmpeg = (opts, video, { extra = [], ...how } = {}) =>
+  play(opts, ['-f', windowsPath(opts['ffmpeg-exe']), '-v', video, ...extra], how);
+
+// The statistics must account for every frame of the clip, each shown one
+// whole; the console and LFS get the same line. Returns the shown count.
+function checkPlayback({ result, list }, frames) {
+  check(list[0].length === 44 && list[0][1] === ISP_ISI, 'first packet is not IS_ISI');
+  const mst = list[list.length - 1];
+  check(mst.length === 68 && mst[1] === ISP_MST, 'last packet is not IS_MST');
+  const line = zeroEnded(mst.subarray(4)).toString();
+  const lines = result.out.split(/\r?\n/);
+  check(lines.includes("Runnin'") && lines.includes(line), `stdout: ${result.out}`);
+  const m = /^Read bytes: (\d+)kB, Skipped (\d+) frames \((\d+)%\)$/.exec(line);
+  check(m, `statistics "${line}"`);
+  const [kilobytes, skipped, percent] = m.slice(1).map(Number);
+  const shown = frames - skipped;
+  check(skipped < frames && kilobytes === Math.floor((shown * 2400) / 1024) &&
+    percent === Math.floor((skipped * 100) / frames), `"${line}" is not ${frames} whole frames`);
+  const buttons = list.slice(1, -1);
+  check(buttons.every((b) => b.length === 252 && b[1] === ISP_BTN), 'packets between init and message are not IS_BTN');
+  // The first frame changes every row: ClickID 1-30 in order, 6 units apart.
+  buttons.slice(0, 30).forEach((b, i) => check(b[4] === i + 1 && b[9] === 6 * i, `first frame: button ${i} ClickID/T`));
+  check(buttons.every((b) => b[4] >= 1 && b[4] <= 30), 'ClickID outside 1-30');
+  check(buttons.length <= 30 * shown, `${buttons.length} buttons for ${shown} frames`);
+  return shown;
+}
+
 const tests = [];
 const test = (name, body) => tests.push({ name, body });
 
 test('a whole playback: init packet, button blocks, statistics, exit 0', async (opts, dir) => {
-  const lfs = await listen();
   const plan = path.join(dir, 'plan');
   // Each frame well after the last, so that none is skipped as late.
   writeFileSync(plan, 'sleep 200\ngradient\nsleep 150\nframe 2400 0\nsleep 150\nframe 2400 0\nsleep 150\ngradient\n');
   const log = path.join(dir, 'decoder.log');
   const video = 'C:\\My Vid\u00e9os\\a "quoted" \u043a\u043b\u0438\u043f\\';
-  const result = await run(opts, [
-    '-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', '--ffmpeg', windowsPath(opts.decoder),
-    '-v', video, '-s', '1.5', '-t', '0:02',
+  const played = await play(opts, ['--ffmpeg', windowsPath(opts.decoder), '-v', video, '-s', '1.5', '-t', '0:02',
     '--subpixels', '^0\u00e9', '^3\u0436', '^6_', '^7_',
-  ], { SCRIPTED_DECODER_PLAN: windowsPath(plan), SCRIPTED_DECODER_LOG: windowsPath(log) });
-  lfs.close();
-  check(!result.timedOut, 'lumaflick.exe did not end in time');
-  check(result.status === 0, `exit status ${result.status}, stderr: ${result.err}`);
-  await Promise.race([lfs.done, new Promise((r) => setTimeout(r, 5000))]);
-  check(lfs.received.length === 1, `${lfs.received.length} connections`);
-
-  const list = packets(lfs.received[0]);
-  const isi = list[0];
-  check(isi.length === 44 && isi[1] === ISP_ISI && isi[2] === 1, 'first packet is not IS_ISI');
-  check(zeroEnded(isi.subarray(12, 28)).toString() === 'secret', 'admin password');
+  ], { env: { SCRIPTED_DECODER_PLAN: windowsPath(plan), SCRIPTED_DECODER_LOG: windowsPath(log) } });
+  checkPlayback(played, 4);
+  const isi = played.list[0];
+  check(isi[2] === 1 && zeroEnded(isi.subarray(12, 28)).toString() === 'secret', 'ReqI or admin password');
   check(zeroEnded(isi.subarray(28, 44)).toString() === 'Lumaflick', 'program name');
-
-  const buttons = list.slice(1, -1);
-  check(buttons.every((b) => b.length === 252 && b[1] === ISP_BTN), 'packets between init and message are not IS_BTN');
-  // The first frame changes every row: ClickID 1-30 in order, 6 units apart.
+  // Three changing frames; glyphs from the wide command line reach LFS as UTF-8 bytes.
+  const buttons = played.list.slice(1, -1);
   check(buttons.length >= 60, `${buttons.length} buttons for three changing frames`);
-  buttons.slice(0, 30).forEach((b, i) => check(b[4] === i + 1 && b[9] === 6 * i, `button ${i} ClickID/T`));
-  check(buttons.every((b) => b[4] >= 1 && b[4] <= 30), 'ClickID outside 1-30');
-  // Glyphs from the wide command line reach LFS as UTF-8 bytes.
   const texts = Buffer.concat(buttons.map((b) => b.subarray(12)));
   check(texts.includes(Buffer.from('^0\u00e9')) && texts.includes(Buffer.from('^3\u0436')), 'non-ASCII glyphs');
-
-  const mst = list[list.length - 1];
-  check(mst.length === 68 && mst[1] === ISP_MST, 'last packet is not IS_MST');
-  const statistics = zeroEnded(mst.subarray(4)).toString();
-  check(/^Read bytes: \d+kB, Skipped \d+ frames \(\d+%\)$/.test(statistics), `statistics "${statistics}"`);
-  const lines = result.out.split(/\r?\n/);
-  check(lines.includes("Runnin'") && lines.includes(statistics), `stdout: ${result.out}`);
 
   const args = loggedArguments(log, 'decoder');
   const expected = ['-re', '-ss', '1.5', '-i', video, '-t', '0:02', '-vf', 'scale=80:30,fps=30,format=gray',
@@ -199,6 +261,68 @@ test('version and help: exit 0 on standard output', async (opts) => {
   check(version.status === 0 && version.out.trim() === 'lumaflick 0.2.0', `-V: ${version.status} ${version.out}`);
   const help = await run(opts, ['--help']);
   check(help.status === 0 && help.out.includes('--password <PASSWORD>'), `--help: ${help.status}`);
+});
+
+test('ffmpeg.exe: a clip under a path with spaces and non-ASCII letters plays whole; nothing is left', async (opts, dir) => {
+  const clip = path.join(dir, 'clip f\u00f6lder \u00e9', 'one \u043a\u043b\u0438\u043f.mp4');
+  makeClip(opts, clip, 2);
+  checkPlayback(await playWithFfmpeg(opts, windowsPath(clip)), 2 * CLIP_RATE);
+  await checkNoneLeft(windowsPath(opts['ffmpeg-exe']));
+});
+
+test('ffmpeg.exe: a missing video ends in order: ffmpeg says why, statistics, exit 0', async (opts, dir) => {
+  const video = windowsPath(path.join(dir, 'no such cl\u00efp.mp4'));
+  const { result, list } = await playWithFfmpeg(opts, video);
+  check(result.out.split(/\r?\n/).includes('Read bytes: 0kB, Skipped 0 frames (0%)'), `stdout: ${result.out}`);
+  check(list.length === 2 && list[1][1] === ISP_MST, `${list.length} packets`);
+  // ffmpeg.exe names the file in UTF-8; a pipe carries the bytes unchanged.
+  check(result.err.includes(video), `stderr: ${result.err}`);
+});
+
+// Frames at 240/s, every row changing, outrun the TCP buffers (a few MB) in
+// seconds: then the send waits, the pipe fills and ffmpeg.exe has to wait.
+test('ffmpeg.exe: an LFS that stops reading holds the decoder back; memory stays flat', async (opts, dir) => {
+  const rate = 240, seconds = 4, stallMs = 9000;
+  const clip = path.join(dir, 'noise.mp4');
+  makeClip(opts, clip, seconds, `nullsrc=s=160x60:r=${rate},geq=lum='random(1)*255':cb=128:cr=128`);
+  let pid;
+  const samples = [];
+  const ffmpegAlive = [];
+  const stall = async () => {
+    await sleep(stallMs - 4000);
+    samples.push(residentKilobytes(pid));
+    await sleep(4000);
+    samples.push(residentKilobytes(pid));
+    ffmpegAlive.push(processesOf(windowsPath(opts['ffmpeg-exe'])).length > 0);
+  };
+  const played = await playWithFfmpeg(opts, windowsPath(clip), {
+    stall, started: (child) => { pid = child.pid; }, extra: ['-r', String(rate)],
+  });
+  // Without the hold the clip would have ended seconds before the stall did.
+  check(ffmpegAlive[0] === true, 'ffmpeg.exe ran ahead of a stalled LFS');
+  check(samples.every(Number.isFinite) && samples[1] - samples[0] < 2048,
+    `lumaflick.exe grew from ${samples[0]} kB to ${samples[1]} kB while LFS stalled`);
+  // At this rate nothing is skipped, so every frame reached LFS after the stall.
+  check(checkPlayback(played, seconds * rate) === seconds * rate, 'frames were lost');
+});
+
+test('the download: its zip unpacks to lumaflick.exe, README.txt and licences, and plays', async (opts, dir) => {
+  if (!opts.package) throw new Error('no --package given');
+  const unpacked = spawnSync(opts.cmake, ['-E', 'tar', 'xf', path.resolve(opts.package)], { cwd: dir });
+  check(unpacked.status === 0, `unpacking: ${unpacked.stderr}`);
+  const top = path.join(dir, path.basename(opts.package, '.zip'));
+  const files = readdirSync(top, { recursive: true }).map((f) => f.replaceAll(path.sep, '/')).sort();
+  for (const name of ['lumaflick.exe', 'README.txt', 'licences/asio.txt', 'licences/GPL-3.txt',
+    'licences/gcc-libstdc++-runtime-exception.txt', 'licences/mingw-w64-runtime-and-winpthreads.txt']) {
+    check(files.includes(name), `${name} not in the zip: ${files.join(' ')}`);
+  }
+  const exe = path.join(top, 'lumaflick.exe');
+  const version = await run(opts, ['--version'], {}, { exe });
+  check(version.status === 0 && version.out.trim() === `lumaflick ${/-(\d+\.\d+\.\d+)-win64/.exec(top)[1]}`,
+    `--version: ${version.status} ${version.out}`);
+  const clip = path.join(dir, 'short.mp4');
+  makeClip(opts, clip, 1);
+  checkPlayback(await playWithFfmpeg(opts, windowsPath(clip), { exe }), CLIP_RATE);
 });
 
 const opts = options();
