@@ -49,6 +49,14 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(milliseconds, longest)));
 }
 
+// The picture as the options ask for it.
+FrameUpdate make_frame_update(const Args& args)
+{
+    const Packing packing = args.compact ? Packing::shortest : Packing::full;
+    if (args.colour) return FrameUpdate::colour(packing);
+    return FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]}, packing);
+}
+
 }  // namespace
 
 asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepalive_interval)
@@ -95,11 +103,7 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
 
     print_line("Runnin'");
 
-    const Packing packing = args.compact ? Packing::shortest : Packing::full;
-    FrameUpdate update = args.colour ? FrameUpdate::colour(packing)
-                                     : FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2],
-                                                          args.subpixels[3]},
-                                                         packing);
+    FrameUpdate update = make_frame_update(args);
     PipeFrameReader reader(output);
     SteadyClock clock;
     FrameSource source(reader, clock, skip_threshold(args.rate), args.colour ? COLOUR_FRAMES : GRAY_FRAMES);
