@@ -175,7 +175,7 @@ const playWithFfmpeg = (opts, video, { extra = [], ...how } = {}) =>
 
 // The statistics must account for every frame of the clip, each shown one
 // whole; the console and LFS get the same line. Returns the shown count.
-function checkPlayback({ result, list }, frames) {
+function checkPlayback({ result, list }, frames, frameBytes = 2400) {
   check(list[0].length === 44 && list[0][1] === ISP_ISI, 'first packet is not IS_ISI');
   const mst = list[list.length - 1];
   check(mst.length === 68 && mst[1] === ISP_MST, 'last packet is not IS_MST');
@@ -186,7 +186,7 @@ function checkPlayback({ result, list }, frames) {
   check(m, `statistics "${line}"`);
   const [kilobytes, skipped, percent] = m.slice(1).map(Number);
   const shown = frames - skipped;
-  check(skipped < frames && kilobytes === Math.floor((shown * 2400) / 1024) &&
+  check(skipped < frames && kilobytes === Math.floor((shown * frameBytes) / 1024) &&
     percent === Math.floor((skipped * 100) / frames), `"${line}" is not ${frames} whole frames`);
   const buttons = list.slice(1, -1);
   check(buttons.every((b) => b.length === 252 && b[1] === ISP_BTN), 'packets between init and message are not IS_BTN');
@@ -268,6 +268,13 @@ test('ffmpeg.exe: a clip under a path with spaces and non-ASCII letters plays wh
   makeClip(opts, clip, 2);
   checkPlayback(await playWithFfmpeg(opts, windowsPath(clip)), 2 * CLIP_RATE);
   await checkNoneLeft(windowsPath(opts['ffmpeg-exe']));
+});
+
+// RGB frames of 7,200 bytes are more than a pipe write keeps whole.
+test('ffmpeg.exe: --colour frames are assembled whole', async (opts, dir) => {
+  const clip = path.join(dir, 'colour.mp4');
+  makeClip(opts, clip, 2);
+  checkPlayback(await playWithFfmpeg(opts, windowsPath(clip), { extra: ['--colour'] }), 2 * CLIP_RATE, 7200);
 });
 
 test('ffmpeg.exe: a missing video ends in order: ffmpeg says why, statistics, exit 0', async (opts, dir) => {
