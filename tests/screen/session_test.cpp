@@ -99,15 +99,6 @@ TEST(Session, RefusesABadInitAndTakesNothingAfterIt)
     }
 }
 
-TEST(Session, TakesAnyPasswordWhenNoneIsSet)
-{
-    Recorder seen;
-    Session session({}, seen);
-    EXPECT_TRUE(session.feed(init_packet("whatever", 9, 0), {}));
-    EXPECT_TRUE(session.init());
-    EXPECT_TRUE(session.outbox().empty());  // ReqI 0 asks for no version
-}
-
 TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
 {
     struct Case {
@@ -126,7 +117,10 @@ TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
     for (const auto& c : cases) {
         Recorder seen;
         Session session({}, seen);
-        EXPECT_TRUE(session.feed(join({init_packet(), c.packet, button_packet(5, 24, "^2_")}), {})) << c.name;
+        // With no password set any is taken; ReqI 0 asks for no version.
+        EXPECT_TRUE(session.feed(join({init_packet("whatever", 9, 0), c.packet, button_packet(5, 24, "^2_")}), {}))
+            << c.name;
+        EXPECT_TRUE(session.outbox().empty()) << c.name;
         EXPECT_EQ(seen.warnings, std::vector<std::string>{c.warning}) << c.name;
         EXPECT_EQ(session.statistics().warnings, 1u) << c.name;
         ASSERT_NE(session.screen().find(5), nullptr) << c.name;
