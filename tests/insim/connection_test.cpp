@@ -301,10 +301,7 @@ TEST_F(Loopback, ClosedPortRefusesTheConnection)
     run(client(), no_peer());
 
     ASSERT_TRUE(failure) << "connected to a closed port";
-    EXPECT_EQ(failure->kind(), "ConnectionRefused");
-#ifdef __linux__
-    EXPECT_EQ(failure->debug(), "SystemError { code: 111, kind: ConnectionRefused, message: \"Connection refused\" }");
-#endif
+    EXPECT_EQ(failure->kind(), "ConnectionRefused") << failure->debug();
 }
 
 }  // namespace
