@@ -93,21 +93,6 @@ asio::awaitable<void> sleep(std::chrono::milliseconds duration)
     co_await timer.async_wait(asio::use_awaitable);
 }
 
-// Reads everything until the other side closes, `chunk` bytes at most per read.
-asio::awaitable<void> read_to_end(tcp::socket& socket, Bytes& out, std::size_t chunk = 65536,
-                                  std::chrono::milliseconds pause = 0ms)
-{
-    std::vector<std::uint8_t> buffer(chunk);
-    for (;;) {
-        std::error_code ec;
-        const std::size_t n =
-            co_await socket.async_read_some(asio::buffer(buffer), asio::redirect_error(asio::use_awaitable, ec));
-        out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
-        if (ec) co_return;
-        if (pause > 0ms) co_await sleep(pause);
-    }
-}
-
 class Loopback : public ::testing::Test {
 protected:
     // Runs the client and the listener side until both end or the time-out passes.
@@ -126,37 +111,50 @@ protected:
 
     tcp::endpoint endpoint() const { return acceptor.local_endpoint(); }
 
+    // Connects and sends `buttons` as one block, `before` after the connect; then
+    // stays until `done` (bounded), as closing with unread data resets the stream.
+    asio::awaitable<void> send_block(std::span<const insim::IS_BTN> buttons, std::optional<insim::Status>& sent,
+                                     std::chrono::milliseconds before = 0ms, const bool* done = nullptr)
+    {
+        auto connection = co_await insim::InSimConnection::connect(endpoint(), init);
+        if (!connection) {
+            sent = connection.error();
+            co_return;
+        }
+        if (before > 0ms) co_await sleep(before);
+        sent = co_await connection->send_buttons(buttons);
+        for (int i = 0; done && i < 400 && !*done; ++i) co_await sleep(10ms);
+    }
+
+    // Accepts one connection and reads it to the end, `chunk` bytes at most per read.
+    asio::awaitable<void> accept_and_read(Bytes& out, std::size_t chunk = 65536, std::chrono::milliseconds before = 0ms)
+    {
+        tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
+        if (before > 0ms) co_await sleep(before);
+        std::vector<std::uint8_t> buffer(chunk);
+        for (std::error_code ec; !ec;) {
+            const std::size_t n =
+                co_await socket.async_read_some(asio::buffer(buffer), asio::redirect_error(asio::use_awaitable, ec));
+            out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    }
+
+    // The init packet, then the buttons as one block.
+    Bytes image_of(std::span<const insim::IS_BTN> buttons) const
+    {
+        Bytes out;
+        append(out, insim::image(init));
+        append(out, insim::image(buttons));
+        return out;
+    }
+
     asio::io_context io;
     tcp::acceptor acceptor = listen_on_loopback(io);
-};
-
-TEST_F(Loopback, InitPacketIsAllThatConnectWrites)
-{
     const insim::IS_ISI init = init_packet();
-    std::optional<insim::Status> connected;
-    Bytes received;
-
-    const auto client = [&]() -> asio::awaitable<void> {
-        auto connection = co_await insim::InSimConnection::connect(endpoint(), init);
-        connected = connection ? insim::ok() : insim::Status(connection.error());
-        // Give a stray write the chance to arrive before the close.
-        co_await sleep(50ms);
-    };
-    const auto peer = [&]() -> asio::awaitable<void> {
-        tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
-        co_await read_to_end(socket, received);
-    };
-    run(client(), peer());
-
-    ASSERT_TRUE(connected && *connected) << why(connected);
-    Bytes expected;
-    append(expected, insim::image(init));
-    EXPECT_EQ(received, expected);
-}
+};
 
 TEST_F(Loopback, ButtonBlocksArriveWholeAndInRowOrder)
 {
-    const insim::IS_ISI init = init_packet();
     const insim::IS_MST message = *insim::make_message_packet("Read bytes: 70kB, Skipped 0 frames (0%)");
     const std::vector<insim::IS_BTN> buttons = make_buttons(30);
     // 0 is a frame without changes: it must put nothing on the wire.
@@ -176,16 +174,13 @@ TEST_F(Loopback, ButtonBlocksArriveWholeAndInRowOrder)
         results.push_back(co_await connection->send_bytes(insim::image(buttons[3])));
         results.push_back(co_await connection->send(insim::IS_TINY{}));
         results.push_back(co_await connection->send(message));
+        // Give a stray write (of the connect's, say) the chance to arrive before the close.
+        co_await sleep(50ms);
     };
-    const auto peer = [&]() -> asio::awaitable<void> {
-        tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
-        co_await read_to_end(socket, received);
-    };
-    run(client(), peer());
+    run(client(), accept_and_read(received));
 
     for (const auto& result : results) EXPECT_TRUE(result) << result.error().debug();
-    Bytes expected;
-    append(expected, insim::image(init));
+    Bytes expected = image_of({});
     for (const std::size_t k : frames) append(expected, insim::image(std::span(buttons).first(k)));
     append(expected, insim::image(buttons[3]));
     append(expected, insim::image(insim::IS_TINY{}));
@@ -200,67 +195,35 @@ TEST_F(Loopback, SlowReaderWithSmallWindowGetsEveryByteInOrder)
     // 4 MiB on Linux), so the block must go out in partial writes with waits.
     acceptor = listen_on_loopback(io, 4096);
     const std::vector<insim::IS_BTN> buttons = make_buttons(20000);
-    const insim::IS_ISI init = init_packet();
 
     std::optional<insim::Status> sent;
     Bytes received;
-    const auto client = [&]() -> asio::awaitable<void> {
-        auto connection = co_await insim::InSimConnection::connect(endpoint(), init);
-        if (!connection) {
-            sent = connection.error();
-            co_return;
-        }
-        sent = co_await connection->send_buttons(buttons);
-    };
-    const auto peer = [&]() -> asio::awaitable<void> {
-        tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
-        co_await sleep(100ms);
-        co_await read_to_end(socket, received, 1024);
-    };
-    run(client(), peer());
+    run(send_block(buttons, sent), accept_and_read(received, 1024, 100ms));
 
     ASSERT_TRUE(sent && *sent) << why(sent);
-    Bytes expected;
-    append(expected, insim::image(init));
-    append(expected, insim::image(std::span<const insim::IS_BTN>(buttons)));
+    const Bytes expected = image_of(buttons);
     EXPECT_EQ(received.size(), expected.size());
     EXPECT_EQ(first_difference(received, expected), SIZE_MAX);
 }
 
 TEST_F(Loopback, PeerDataIsLeftUnreadAndChangesNothing)
 {
-    const insim::IS_ISI init = init_packet();
     const std::vector<insim::IS_BTN> buttons = make_buttons(30);
-    const std::size_t expected_size = 44 + 30 * 252;
+    const Bytes expected = image_of(buttons);
 
     std::optional<insim::Status> sent;
-    Bytes received;
+    Bytes received(expected.size());
     bool peer_done = false;
-    const auto client = [&]() -> asio::awaitable<void> {
-        auto connection = co_await insim::InSimConnection::connect(endpoint(), init);
-        if (!connection) {
-            sent = connection.error();
-            co_return;
-        }
-        co_await sleep(50ms);
-        sent = co_await connection->send_buttons(buttons);
-        // Closing with unread data resets the stream, so stay until the peer has it all.
-        for (int i = 0; i < 400 && !peer_done; ++i) co_await sleep(10ms);
-    };
     const auto peer = [&]() -> asio::awaitable<void> {
         tcp::socket socket = co_await acceptor.async_accept(asio::use_awaitable);
         const Bytes chatter(32768, 0x42);
         co_await asio::async_write(socket, asio::buffer(chatter), asio::use_awaitable);
-        received.resize(expected_size);
         co_await asio::async_read(socket, asio::buffer(received), asio::use_awaitable);
         peer_done = true;
     };
-    run(client(), peer());
+    run(send_block(buttons, sent, 50ms, &peer_done), peer());
 
     ASSERT_TRUE(sent && *sent) << why(sent);
-    Bytes expected;
-    append(expected, insim::image(init));
-    append(expected, insim::image(std::span<const insim::IS_BTN>(buttons)));
     EXPECT_EQ(first_difference(received, expected), SIZE_MAX);
 }
 
@@ -286,7 +249,6 @@ TEST_F(Loopback, WriteAfterPeerClosedIsAnErrorValue)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         io.restart();
-        const insim::IS_ISI init = init_packet();
         const insim::IS_MST message = *insim::make_message_packet("Bye");
         const std::vector<insim::IS_BTN> buttons = make_buttons(30);
 
@@ -332,19 +294,14 @@ TEST_F(Loopback, ClosedPortRefusesTheConnection)
 
     std::optional<insim::Error> failure;
     const auto client = [&]() -> asio::awaitable<void> {
-        auto connection = co_await insim::InSimConnection::connect(closed, init_packet());
+        auto connection = co_await insim::InSimConnection::connect(closed, init);
         if (!connection) failure = connection.error();
     };
-    asio::co_spawn(io, client(), [](std::exception_ptr e) {
-        if (e) std::rethrow_exception(e);
-    });
-    io.run_for(time_limit);
+    const auto no_peer = []() -> asio::awaitable<void> { co_return; };
+    run(client(), no_peer());
 
     ASSERT_TRUE(failure) << "connected to a closed port";
-    EXPECT_EQ(failure->kind(), "ConnectionRefused");
-#ifdef __linux__
-    EXPECT_EQ(failure->debug(), "SystemError { code: 111, kind: ConnectionRefused, message: \"Connection refused\" }");
-#endif
+    EXPECT_EQ(failure->kind(), "ConnectionRefused") << failure->debug();
 }
 
 }  // namespace

@@ -49,11 +49,38 @@ Bytes concat(std::initializer_list<Bytes> parts)
 
 const auto lumaflick_name = insim::display_name("Lumaflick");
 
+// 300 bytes of a to z, over and over.
+const std::string long_text = [] {
+    std::string s;
+    for (int i = 0; i < 300; ++i) s += static_cast<char>('a' + i % 26);
+    return s;
+}();
+
+// Every head byte a different mark, from 0xc2 at offset 2 to 0xcb at 11.
+insim::IS_BTN marked_head()
+{
+    insim::IS_BTN head;
+    head.ReqI = 0xc2;
+    head.UCID = 0xc3;
+    head.ClickID = 0xc4;
+    head.Inst = 0xc5;
+    head.BStyle = 0xc6;
+    head.TypeIn = 0xc7;
+    head.L = 0xc8;
+    head.T = 0xc9;
+    head.W = 0xca;
+    head.H = 0xcb;
+    return head;
+}
+
 TEST(InitPacket, ByteImages)
 {
     const std::uint16_t local[] = {insim::ISF_LOCAL};
     const std::uint16_t none[1] = {};
     const std::uint16_t high_and_low[] = {0x0100, insim::ISF_LOCAL};
+    const auto image = [](std::uint8_t low, std::uint8_t high, std::string_view password) {
+        return concat({{11, 1, 1, 0, 0, 0, low, high, 9, 0, 0, 0}, field(password, 16), field("Lumaflick", 16)});
+    };
     struct Case {
         const char* name;
         std::span<const std::uint16_t> flags;
@@ -64,16 +91,11 @@ TEST(InitPacket, ByteImages)
         // The same vector as node-insim produces.
         {"local secret", local, "secret",
          from_hex("0b0101000000040009000000736563726574000000000000000000004c756d61666c69636b00000000000000")},
-        {"no flags, empty password", std::span(none, 0), "",
-         concat({{11, 1, 1, 0, 0, 0, 0, 0, 9, 0, 0, 0}, field("", 16), field("Lumaflick", 16)})},
-        {"zero flag", none, "x",
-         concat({{11, 1, 1, 0, 0, 0, 0, 0, 9, 0, 0, 0}, field("x", 16), field("Lumaflick", 16)})},
-        {"15 characters fill bytes 12 to 26", local, "abcdefghijklmno",
-         concat({{11, 1, 1, 0, 0, 0, 4, 0, 9, 0, 0, 0}, field("abcdefghijklmno", 16), field("Lumaflick", 16)})},
-        {"flags are little-endian", high_and_low, "pw",
-         concat({{11, 1, 1, 0, 0, 0, 4, 1, 9, 0, 0, 0}, field("pw", 16), field("Lumaflick", 16)})},
-        {"DEL and punctuation are ASCII", local, "a\x7f\"^ \\",
-         concat({{11, 1, 1, 0, 0, 0, 4, 0, 9, 0, 0, 0}, field("a\x7f\"^ \\", 16), field("Lumaflick", 16)})},
+        {"no flags, empty password", std::span(none, 0), "", image(0, 0, "")},
+        {"zero flag", none, "x", image(0, 0, "x")},
+        {"15 characters fill bytes 12 to 26", local, "abcdefghijklmno", image(4, 0, "abcdefghijklmno")},
+        {"flags are little-endian", high_and_low, "pw", image(4, 1, "pw")},
+        {"DEL and punctuation are ASCII", local, "a\x7f\"^ \\", image(4, 0, "a\x7f\"^ \\")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -127,7 +149,6 @@ TEST(Flags, CombineFlags)
 
 TEST(InitPacket, DisplayNameField)
 {
-    EXPECT_EQ(Bytes(lumaflick_name.begin(), lumaflick_name.end()), field("Lumaflick", 16));
     const auto empty = insim::display_name("");
     EXPECT_EQ(Bytes(empty.begin(), empty.end()), field("", 16));
     // Longer names are cut so that the field stays zero-terminated.
@@ -184,17 +205,10 @@ TEST(ButtonPacket, EveryHeadFieldAtItsOffset)
     insim::IS_BTN button;
     EXPECT_EQ(to_vector(insim::image(button)), concat({{63, 45, 1, 255, 0, 0, 0, 0, 0, 0, 0, 0}, Bytes(240, 0)}));
 
-    button.ClickID = 0xc4;
-    button.Inst = 0xc5;
-    button.BStyle = insim::ISB_DARK;
-    button.TypeIn = 0xc7;
-    button.L = 0xc8;
-    button.T = 0xc9;
-    button.W = 240;
-    button.H = 6;
+    button = marked_head();
     button.Text.front() = 'A';
     button.Text.back() = 'Z';
-    Bytes expected = concat({{63, 45, 1, 255, 0xc4, 0xc5, 32, 0xc7, 0xc8, 0xc9, 240, 6}, Bytes(240, 0)});
+    Bytes expected = concat({{63, 45, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xcb}, Bytes(240, 0)});
     expected[12] = 'A';
     expected[251] = 'Z';
     EXPECT_EQ(to_vector(insim::image(button)), expected);
@@ -202,8 +216,6 @@ TEST(ButtonPacket, EveryHeadFieldAtItsOffset)
 
 TEST(ButtonPacket, SetButtonText)
 {
-    std::string long_text;
-    for (int i = 0; i < 300; ++i) long_text += static_cast<char>('a' + i % 26);
     struct Case {
         const char* name;
         std::size_t length;
@@ -235,20 +247,8 @@ TEST(ButtonPacket, SetButtonText)
 
 TEST(ButtonPacket, ShortPacking)
 {
-    insim::IS_BTN head;
-    head.ReqI = 0xc2;
-    head.UCID = 0xc3;
-    head.ClickID = 0xc4;
-    head.Inst = 0xc5;
-    head.BStyle = 0xc6;
-    head.TypeIn = 0xc7;
-    head.L = 0xc8;
-    head.T = 0xc9;
-    head.W = 0xca;
-    head.H = 0xcb;
+    insim::IS_BTN head = marked_head();
     head.Text.fill('#');  // never read
-    std::string long_text;
-    for (int i = 0; i < 300; ++i) long_text += static_cast<char>('a' + i % 26);
     // {text length, total}: at least one zero after the text, unless it fills all 240 bytes.
     const std::pair<std::size_t, std::size_t> cases[] = {{0, 16},     {1, 16},     {3, 16},     {4, 20},
                                                          {236, 252},  {237, 252},  {239, 252},  {240, 252},

@@ -64,17 +64,6 @@ TEST(PacketDecoder, ReadsButtonTextsUpToTheirZeroOrTheFieldsEnd)
     EXPECT_EQ(button.UCID, 255);
 }
 
-TEST(PacketDecoder, ReadsMessagesAndKeepAlives)
-{
-    const auto message = decode_packet(message_packet("Read bytes: 70kB, Skipped 0 frames (0%)"));
-    ASSERT_TRUE(std::holds_alternative<MessagePacket>(message));
-    EXPECT_EQ(std::get<MessagePacket>(message).Msg, "Read bytes: 70kB, Skipped 0 frames (0%)");
-
-    const auto tiny = decode_packet(tiny_packet(TINY_CLOSE));
-    ASSERT_TRUE(std::holds_alternative<TinyPacket>(tiny));
-    EXPECT_EQ(std::get<TinyPacket>(tiny).SubT, TINY_CLOSE);
-}
-
 TEST(PacketDecoder, CallsWhatItCannotTakeMalformed)
 {
     struct Case {

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 
+#include "child_process.hpp"
 #include "png_image.hpp"
 #include "screen.hpp"
 #include "statistics.hpp"
@@ -104,9 +103,7 @@ TEST(Transcript, WritesALinePerPacket)
         transcript->write_line("two");
         EXPECT_TRUE(transcript->finish());
     }
-    std::ifstream in(path);
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(content, "one\ntwo\n");
+    EXPECT_EQ(screen_test::read_file(path), "one\ntwo\n");
     EXPECT_FALSE(Transcript::open((dir.path() / "no" / "t.txt").string()));
 }
 

@@ -98,4 +98,14 @@ Bytes picture_row_button(std::uint8_t row, std::string_view colours)
     return button_packet(static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(row * 6), text);
 }
 
+Bytes full_frame(std::string_view colours)
+{
+    Bytes out;
+    for (std::uint8_t row = 0; row < 30; ++row) {
+        const Bytes button = picture_row_button(row, colours);
+        out.insert(out.end(), button.begin(), button.end());
+    }
+    return out;
+}
+
 }  // namespace screen_test

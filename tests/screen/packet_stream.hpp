@@ -25,5 +25,7 @@ Bytes join(std::initializer_list<Bytes> parts);
 
 // A row of 80 glyphs "^d_" with the colour digit of column c taken from `colours` cyclically.
 Bytes picture_row_button(std::uint8_t row, std::string_view colours);
+// All 30 rows of such buttons.
+Bytes full_frame(std::string_view colours);
 
 }  // namespace screen_test

@@ -34,16 +34,6 @@ SessionConfig with_password(std::string_view password)
     return config;
 }
 
-Bytes full_frame(std::string_view colours)
-{
-    Bytes out;
-    for (std::uint8_t row = 0; row < 30; ++row) {
-        const Bytes button = picture_row_button(row, colours);
-        out.insert(out.end(), button.begin(), button.end());
-    }
-    return out;
-}
-
 TEST(Session, TakesAGoodStream)
 {
     Recorder seen;
@@ -109,15 +99,6 @@ TEST(Session, RefusesABadInitAndTakesNothingAfterIt)
     }
 }
 
-TEST(Session, TakesAnyPasswordWhenNoneIsSet)
-{
-    Recorder seen;
-    Session session({}, seen);
-    EXPECT_TRUE(session.feed(init_packet("whatever", 9, 0), {}));
-    EXPECT_TRUE(session.init());
-    EXPECT_TRUE(session.outbox().empty());  // ReqI 0 asks for no version
-}
-
 TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
 {
     struct Case {
@@ -136,7 +117,10 @@ TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
     for (const auto& c : cases) {
         Recorder seen;
         Session session({}, seen);
-        EXPECT_TRUE(session.feed(join({init_packet(), c.packet, button_packet(5, 24, "^2_")}), {})) << c.name;
+        // With no password set any is taken; ReqI 0 asks for no version.
+        EXPECT_TRUE(session.feed(join({init_packet("whatever", 9, 0), c.packet, button_packet(5, 24, "^2_")}), {}))
+            << c.name;
+        EXPECT_TRUE(session.outbox().empty()) << c.name;
         EXPECT_EQ(seen.warnings, std::vector<std::string>{c.warning}) << c.name;
         EXPECT_EQ(session.statistics().warnings, 1u) << c.name;
         ASSERT_NE(session.screen().find(5), nullptr) << c.name;
@@ -144,36 +128,39 @@ TEST(Session, WarnsAboutMalformedPacketsAndGoesOn)
     }
 }
 
-TEST(Session, ClosesWhenTheFramingIsLost)
+TEST(Session, EndsAsTheStreamOrTheHostSays)
 {
-    Recorder seen;
-    Session session({}, seen);
-    EXPECT_FALSE(session.feed(join({init_packet(), Bytes{0, 45, 0, 0}, button_packet(1, 0, "^1_")}), {}));
-    EXPECT_EQ(session.end(), SessionEnd::framing_lost);
-    EXPECT_EQ(seen.warnings.size(), 1u);
-    EXPECT_EQ(session.screen().size(), 0u);
-}
-
-TEST(Session, WarnsAboutAPacketCutOffByTheDisconnect)
-{
-    Recorder seen;
-    Session session({}, seen);
+    struct Case {
+        const char* name;
+        Bytes after_init;
+        bool open_after_feed;
+        SessionEnd host_close;  // `open`: the host lets it run
+        SessionEnd end;
+        bool normal;
+        std::vector<std::string> warnings;
+    };
     const Bytes button = button_packet(1, 0, "^1_");
-    EXPECT_TRUE(session.feed(join({init_packet(), Bytes(button.begin(), button.begin() + 100)}), {}));
-    session.end_of_stream();
-    EXPECT_EQ(seen.warnings, std::vector<std::string>{"connection closed inside IS_BTN: 100 of 252 bytes"});
-    EXPECT_EQ(session.end(), SessionEnd::disconnected);
-    EXPECT_EQ(session.screen().size(), 0u);
-}
-
-TEST(Session, ClosesOnTinyClose)
-{
-    Recorder seen;
-    Session session({}, seen);
-    EXPECT_FALSE(session.feed(join({init_packet(), tiny_packet(TINY_CLOSE), button_packet(1, 0, "x")}), {}));
-    EXPECT_EQ(session.end(), SessionEnd::closed_by_client);
-    EXPECT_TRUE(ended_normally(session.end()));
-    EXPECT_EQ(session.screen().size(), 0u);
+    const std::vector<Case> cases{
+        {"framing lost", join({Bytes{0, 45, 0, 0}, button}), false, SessionEnd::open, SessionEnd::framing_lost, false,
+         {"packet with size 0: the stream's framing is lost, closing the connection"}},
+        {"packet cut off by the disconnect", Bytes(button.begin(), button.begin() + 100), true, SessionEnd::open,
+         SessionEnd::disconnected, true, {"connection closed inside IS_BTN: 100 of 252 bytes"}},
+        {"TINY_CLOSE", join({tiny_packet(TINY_CLOSE), button}), false, SessionEnd::open, SessionEnd::closed_by_client,
+         true, {}},
+        // The later disconnect does not change why it ended.
+        {"host closes", {}, true, SessionEnd::idle, SessionEnd::idle, false, {"no packet for 70 s"}},
+    };
+    for (const auto& c : cases) {
+        Recorder seen;
+        Session session({}, seen);
+        EXPECT_EQ(session.feed(join({init_packet(), c.after_init}), {}), c.open_after_feed) << c.name;
+        if (c.host_close != SessionEnd::open) session.close(c.host_close, c.warnings.front());
+        session.end_of_stream();
+        EXPECT_EQ(session.end(), c.end) << c.name;
+        EXPECT_EQ(ended_normally(session.end()), c.normal) << c.name;
+        EXPECT_EQ(seen.warnings, c.warnings) << c.name;
+        EXPECT_EQ(session.screen().size(), 0u) << c.name;
+    }
 }
 
 TEST(Session, CountsFramesByClickIdOrderAndPauses)
@@ -188,17 +175,6 @@ TEST(Session, CountsFramesByClickIdOrderAndPauses)
     ASSERT_TRUE(session.feed(join({button_packet(2, 6, "^7_"), button_packet(2, 6, "^6_")}),  // frames 4, 5
                              milliseconds(68)));
     EXPECT_EQ(session.statistics().frames, 5u);
-}
-
-TEST(Session, HostCloseIsKeptWithItsReason)
-{
-    Recorder seen;
-    Session session({}, seen);
-    ASSERT_TRUE(session.feed(init_packet(), {}));
-    session.close(SessionEnd::idle, "no packet for 70 s: closing the connection");
-    session.end_of_stream();  // the later disconnect does not change why it ended
-    EXPECT_EQ(session.end(), SessionEnd::idle);
-    EXPECT_EQ(seen.warnings.size(), 1u);
 }
 
 }  // namespace

@@ -53,21 +53,6 @@ TEST(PacketSplitter, GivesTheSamePacketsWhereverTheStreamIsCut)
     EXPECT_EQ(feed_in_chunks(stream, every_byte, carry).packets, packets);
 }
 
-TEST(PacketSplitter, KeepsAnUnfinishedPacketForTheNextCall)
-{
-    const Bytes button = button_packet(3, 12, "^6_");
-    std::vector<std::uint8_t> carry;
-    int seen = 0;
-    const auto count = [&](std::span<const std::uint8_t>) { ++seen; };
-
-    EXPECT_TRUE(split_packets(std::span(button).first(100), carry, count));
-    EXPECT_EQ(seen, 0);
-    EXPECT_EQ(carry.size(), 100u);
-    EXPECT_TRUE(split_packets(std::span(button).subspan(100), carry, count));
-    EXPECT_EQ(seen, 1);
-    EXPECT_TRUE(carry.empty());
-}
-
 TEST(PacketSplitter, StopsAtASizeOfZero)
 {
     struct Case {
