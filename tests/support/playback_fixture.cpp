@@ -73,7 +73,7 @@ RunOutcome PlaybackTest::play(const std::vector<std::string>& words, const std::
 
 std::optional<ScriptedRun> PlaybackTest::scripted(std::string_view role) const
 {
-    for (auto& run : scripted_runs()) {
+    for (auto& run : read_scripted_log(log_)) {
         if (run.role == role) return run;
     }
     return std::nullopt;

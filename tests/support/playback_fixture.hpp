@@ -54,7 +54,6 @@ protected:
     // start or a time-out fails the test.
     RunOutcome play(const std::vector<std::string>& words, const std::string& program = LUMAFLICK);
 
-    [[nodiscard]] std::vector<ScriptedRun> scripted_runs() const { return read_scripted_log(log_); }
     [[nodiscard]] std::optional<ScriptedRun> scripted(std::string_view role) const;
 
     TempDir dir_;
