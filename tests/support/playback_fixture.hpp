@@ -72,8 +72,6 @@ struct Statistics {
 };
 std::optional<Statistics> parse_statistics(const std::string& line);
 
-// The ffmpeg argument list for the default rate and no -s/-t.
-std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate = "30");
 
 // The program a bare name starts, as the search path finds it.
 std::optional<std::string> find_on_path(std::string_view name);
