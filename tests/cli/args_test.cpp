@@ -152,29 +152,20 @@ TEST(ParseArgs, UsageErrors)
         std::vector<std::string> words;  // after "-p pw -v clip.mp4"
         std::string error;
     } cases[] = {
-        // Numbers
+        // Numbers and addresses: which texts parse is convert_test's; here, how
+        // a refusal is worded for each option.
         {{"-r", "0x10"}, "invalid value '0x10' for '--rate <RATE>': invalid digit found in string"},
         {{"--rate=-5"}, "invalid value '-5' for '--rate <RATE>': invalid digit found in string"},
-        {{"-r", "2.5"}, "invalid value '2.5' for '--rate <RATE>': invalid digit found in string"},
-        {{"-r", " 5"}, "invalid value ' 5' for '--rate <RATE>': invalid digit found in string"},
         {{"-r", ""}, "invalid value '' for '--rate <RATE>': cannot parse integer from empty string"},
         {{"--rate="}, "invalid value '' for '--rate <RATE>': cannot parse integer from empty string"},
         {{"-r", "18446744073709551616"},
          "invalid value '18446744073709551616' for '--rate <RATE>': number too large to fit in target type"},
         {{"--delay", "0x5"}, "invalid value '0x5' for '--delay <microseconds>': invalid digit found in string"},
-        {{"--delay", "+"}, "invalid value '+' for '--delay <microseconds>': invalid digit found in string"},
         // A rate of 0 would divide by zero in the frame pacing.
         {{"-r", "0"}, "invalid value '0' for '--rate <RATE>': the rate must be at least 1"},
         {{"-r=+000"}, "invalid value '+000' for '--rate <RATE>': the rate must be at least 1"},
-        // Addresses
         {{"-a", "localhost:29999"},
          "invalid value 'localhost:29999' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
-        {{"-a", "192.168.1.5"},
-         "invalid value '192.168.1.5' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
-        {{"-a", "192.168.1.5:70000"},
-         "invalid value '192.168.1.5:70000' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
-        {{"--insim-address=010.0.0.1:80"},
-         "invalid value '010.0.0.1:80' for '--insim-address <INSIM_ADDRESS>': invalid IPv4 socket address syntax"},
         // A separate word starting with "-" is never a value.
         {{"-r", "-5"}, "a value is required for '--rate <RATE>' but none was supplied"},
         {{"-s", "-1"}, "a value is required for '-s <S>' but none was supplied"},

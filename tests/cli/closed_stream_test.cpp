@@ -67,7 +67,6 @@ TEST(ClosedStream, ExitStatusSurvivesAMissingReader)
         int status;
     } cases[] = {
         {{"--help"}, STDOUT_FILENO, Stream::pipe_without_reader, 0},
-        {{"-h"}, STDOUT_FILENO, Stream::pipe_without_reader, 0},
         {{"--version"}, STDOUT_FILENO, Stream::pipe_without_reader, 0},
         {{"--version"}, STDOUT_FILENO, Stream::closed, 0},
         {{"-x"}, STDERR_FILENO, Stream::pipe_without_reader, 2},

@@ -104,6 +104,10 @@ TEST_F(PlaybackTest, ChildThatCannotStartIsAnErrorWithoutAShell)
         // A shell would run it as a script; exec refuses it.
         {"ffmpeg is a script without an interpreter line", script, std::nullopt,
          "Error: SystemError { code: 8, kind: Other"},
+        // A path names the file; a bare name is looked up on the search path.
+        {"ffmpeg path that does not exist", "/nonexistent-lumaflick-dir/ffmpeg", std::nullopt, NOT_FOUND},
+        {"ffmpeg is a bare name not on the search path", "lumaflick-no-such-ffmpeg", std::nullopt, NOT_FOUND},
+        {"ffplay path that does not exist", SCRIPTED_DECODER, "/nonexistent-lumaflick-dir/ffplay", NOT_FOUND},
         {"ffplay is a bare name not on the search path", SCRIPTED_DECODER, "lumaflick-no-such-ffplay", NOT_FOUND},
         {"ffplay not executable", SCRIPTED_DECODER, not_executable, DENIED},
     };
@@ -122,12 +126,13 @@ TEST_F(PlaybackTest, ChildThatCannotStartIsAnErrorWithoutAShell)
         EXPECT_EQ(outcome.exit_status, 1);
         EXPECT_TRUE(outcome.err.starts_with(c.error)) << outcome.err;
         EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_TRUE(lfs.wait_closed(2s)) << "the connection outlived the error";
+        EXPECT_EQ(outcome.out, "") << "\"Runnin'\" comes only after both children started";
+        EXPECT_TRUE(lfs.wait_closed(5s)) << "the connection outlived the error";
+        EXPECT_EQ(lfs.connections(), 1);
         EXPECT_EQ(lfs.bytes(), expected_init(true)) << "only the init reached LFS";
         EXPECT_FALSE(std::filesystem::exists(marker)) << "a child was started through a shell";
 
-        const auto decoder = wait_for_ready(log_, "decoder", c.ffplay ? 2s : 200ms);
+        const auto decoder = wait_for_ready(log_, "decoder", c.ffplay ? 5s : 200ms);
         if (!c.ffplay) {
             EXPECT_FALSE(decoder) << "a decoder was started";
             continue;

@@ -43,32 +43,5 @@ TEST_F(PlaybackTest, ConsoleLinesInOrderEachPrintedWhenItHappens)
     }
 }
 
-TEST_F(PlaybackTest, DelayHoldsTheDecoderBackAfterTheConnection)
-{
-    FakeLfs& lfs = start_lfs();
-    write_plan("frame 2400 0\nsleep 100\n");
-    const RunOutcome outcome = play(arguments({"-r", "1000", "--delay", "1500"}));
-    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
-    ASSERT_EQ(outcome.out_lines.size(), 3U) << outcome.out;
-    EXPECT_EQ(outcome.out_lines[0].text, PREPARE);
-    EXPECT_EQ(outcome.out_lines[1].text, "Runnin'");
-
-    const auto packets = lfs.packets().packets;
-    ASSERT_FALSE(packets.empty());
-    EXPECT_EQ(packets.front().type(), insim::ISP_ISI);
-    const auto decoder = scripted("decoder");
-    ASSERT_TRUE(decoder && !decoder->frames.empty());
-    // The decoder writes its first frame as soon as it starts.
-    const auto decoder_start = from_steady_ns(decoder->frames.front().steady_ns);
-
-    // The run started before the connection, so these lower bounds hold
-    // however late the init's arrival was stamped here.
-    EXPECT_GE(between(outcome.started, decoder_start), 1500ms);
-    EXPECT_GE(between(outcome.started, outcome.out_lines[1].at), 1500ms);
-    EXPECT_LE(between(packets.front().at, decoder_start), 3000ms);
-    // Printed before the wait, the line is read well before the decoder starts.
-    EXPECT_GE(between(outcome.out_lines[0].at, decoder_start), 750ms) << "the line comes before the wait";
-}
-
 }  // namespace
 }  // namespace lumaflick::test

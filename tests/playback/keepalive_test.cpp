@@ -56,19 +56,34 @@ TEST_F(PlaybackTest, KeepAliveOnlyWhileThePictureStandsStill)
 }
 
 
-// A long --delay is a silent stretch too: it must not let LFS drop us before
-// the first frame.
-TEST_F(PlaybackTest, KeepAliveDuringALongStartDelay)
+// --delay holds the decoder back after the connection, with the line before
+// the wait; a silent stretch too, it must not let LFS drop us.
+TEST_F(PlaybackTest, StartDelayHoldsTheDecoderBackWithKeepAlives)
 {
     write_plan("frame 2400 0\n");
     FakeLfs& lfs = start_lfs();
     const RunOutcome outcome = play(arguments({"-r", "1000", "--delay", "2500"}), LUMAFLICK_SHORT_KEEPALIVE);
     EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+    ASSERT_EQ(outcome.out_lines.size(), 3U) << outcome.out;
+    EXPECT_EQ(outcome.out_lines[0].text, "Prepare yourself, we're startin' in!");
+    EXPECT_EQ(outcome.out_lines[1].text, "Runnin'");
     ASSERT_TRUE(lfs.wait_closed(5s));
 
     const auto packets = lfs.packets().packets;
     ASSERT_GE(packets.size(), 4U);
     EXPECT_EQ(packets[0].type(), insim::ISP_ISI);
+    const auto decoder = scripted("decoder");
+    ASSERT_TRUE(decoder && !decoder->frames.empty());
+    // The decoder writes its first frame as soon as it starts.
+    const auto decoder_start = from_steady_ns(decoder->frames.front().steady_ns);
+    // The run started before the connection, so these lower bounds hold
+    // however late the init's arrival was stamped here.
+    EXPECT_GE(between(outcome.started, decoder_start), 2500ms);
+    EXPECT_GE(between(outcome.started, outcome.out_lines[1].at), 2500ms);
+    EXPECT_LE(between(packets.front().at, decoder_start), 2500ms + 1500ms);
+    // Printed before the wait, the line is read well before the decoder starts.
+    EXPECT_GE(between(outcome.out_lines[0].at, decoder_start), 750ms) << "the line comes before the wait";
+
     // 2.5 s at one keep-alive a second: two before the first button (a third
     // if the decoder was slow to start).
     const auto first_button = std::find_if(packets.begin(), packets.end(),

@@ -1,4 +1,7 @@
-// What LFS receives over a whole playback, byte for byte.
+// What LFS receives over a whole playback, byte for byte; what the children
+// were given, and the sound's end with the playback.
+#include <sys/wait.h>
+
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
@@ -7,6 +10,7 @@ namespace {
 struct Address {
     const char* ip;
     bool local;
+    bool seek;  // with -s 1.5 -t 2
 };
 
 void PrintTo(const Address& address, std::ostream* out) { *out << address.ip; }
@@ -32,17 +36,35 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     FakeLfs& lfs = start_lfs(options);
     write_plan(PLAN);
 
-    const RunOutcome outcome = play(arguments({"-r", "1000"}));
+    std::vector<std::string> extra{"-r", "1000", "--ffplay", SCRIPTED_DECODER};
+    if (GetParam().seek) extra.insert(extra.end(), {"-s", "1.5", "-t", "2"});
+    // The sound stand-in would linger for 15 s: the playback must not wait for it.
+    const RunOutcome outcome = play(arguments(extra));
     ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
+    EXPECT_LT(between(outcome.started, outcome.ended), 10s);
     EXPECT_EQ(outcome.err, "");
     const std::string statistics = "Read bytes: 8kB, Skipped 0 frames (0%)";
     EXPECT_EQ(outcome.out, "Runnin'\n" + statistics + "\n");
     ASSERT_TRUE(lfs.wait_closed(5s));
     EXPECT_EQ(lfs.connections(), 1);
 
+    using Words = std::vector<std::string>;
+    const std::string filter = "scale=80:30,fps=1000,format=gray";
     const auto decoder = scripted("decoder");
     ASSERT_TRUE(decoder);
-    EXPECT_EQ(decoder->args, ffmpeg_words(video_, "1000"));
+    const Words decoder_words = GetParam().seek ? Words{"-re", "-ss", "1.5", "-i", video_, "-t", "2", "-vf", filter,
+                                                        "-f", "rawvideo", "-"}
+                                                : Words{"-re", "-i", video_, "-vf", filter, "-f", "rawvideo", "-"};
+    EXPECT_EQ(decoder->args, decoder_words);
+    const auto sound = scripted("sound");
+    ASSERT_TRUE(sound) << "no sound process was started";
+    const Words sound_words = GetParam().seek ? Words{"-ss", "1.5", "-i", video_, "-t", "2", "-vn", "-showmode", "0"}
+                                              : Words{"-i", video_, "-vn", "-showmode", "0"};
+    EXPECT_EQ(sound->args, sound_words);
+    const auto status = reap(sound->pid, 2s);
+    ASSERT_TRUE(status) << "the sound process outlived the playback";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << "status " << *status;
+    EXPECT_FALSE(sound->exit_code) << "it ran out its own time instead of being stopped";
 
     const Split split = lfs.packets();
     EXPECT_EQ(split.trailing_bytes, 0U);
@@ -98,9 +120,9 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, WireStream,
-                         ::testing::Values(Address{"127.0.0.1", true}, Address{"127.0.0.2", false}),
+                         ::testing::Values(Address{"127.0.0.1", true, false}, Address{"127.0.0.2", false, true}),
                          [](const ::testing::TestParamInfo<Address>& address) {
-                             return address.param.local ? "local" : "other_loopback";
+                             return address.param.local ? "local" : "other_loopback_seek";
                          });
 
 }  // namespace

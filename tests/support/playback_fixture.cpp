@@ -73,7 +73,7 @@ RunOutcome PlaybackTest::play(const std::vector<std::string>& words, const std::
 
 std::optional<ScriptedRun> PlaybackTest::scripted(std::string_view role) const
 {
-    for (auto& run : scripted_runs()) {
+    for (auto& run : read_scripted_log(log_)) {
         if (run.role == role) return run;
     }
     return std::nullopt;
@@ -93,10 +93,6 @@ std::optional<Statistics> parse_statistics(const std::string& line)
     return numbers;
 }
 
-std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate)
-{
-    return {"-re", "-i", video, "-vf", "scale=80:30,fps=" + rate + ",format=gray", "-f", "rawvideo", "-"};
-}
 
 std::optional<std::string> find_on_path(std::string_view name)
 {

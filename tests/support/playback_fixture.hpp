@@ -54,7 +54,6 @@ protected:
     // start or a time-out fails the test.
     RunOutcome play(const std::vector<std::string>& words, const std::string& program = LUMAFLICK);
 
-    [[nodiscard]] std::vector<ScriptedRun> scripted_runs() const { return read_scripted_log(log_); }
     [[nodiscard]] std::optional<ScriptedRun> scripted(std::string_view role) const;
 
     TempDir dir_;
@@ -73,8 +72,6 @@ struct Statistics {
 };
 std::optional<Statistics> parse_statistics(const std::string& line);
 
-// The ffmpeg argument list for the default rate and no -s/-t.
-std::vector<std::string> ffmpeg_words(const std::string& video, const std::string& rate = "30");
 
 // The program a bare name starts, as the search path finds it.
 std::optional<std::string> find_on_path(std::string_view name);

@@ -63,12 +63,6 @@ std::vector<ScriptedRun> read_scripted_log(const std::filesystem::path& path)
             frame.bytes = std::stoul(std::string(take_word(rest)));
             frame.steady_ns = std::stoll(std::string(rest));
             run->frames.push_back(frame);
-        } else if (key == "close") {
-            run->closed = true;
-        } else if (key == "write-failed") {
-            run->write_failed = true;
-        } else if (key == "noplan") {
-            run->noplan = true;
         } else if (key == "exit") {
             run->exit_code = std::stoi(std::string(rest));
         }

@@ -17,7 +17,7 @@ struct ScriptedFrame {
     std::int64_t steady_ns = 0;  // std::chrono::steady_clock, just before the write
 };
 
-// Everything one scripted-decoder process logged.
+// What the tests read of one scripted-decoder process's log.
 struct ScriptedRun {
     std::string role;  // "decoder" or "sound"
     long pid = 0;
@@ -25,9 +25,6 @@ struct ScriptedRun {
     std::vector<std::string> args;
     bool ready = false;
     std::vector<ScriptedFrame> frames;
-    bool closed = false;
-    bool write_failed = false;
-    bool noplan = false;
     std::optional<int> exit_code;
 };
 

@@ -26,7 +26,6 @@ public:
     [[nodiscard]] static std::string program();
 
     [[nodiscard]] const TempDir& dir() const noexcept { return dir_; }
-    [[nodiscard]] const std::filesystem::path& log_path() const noexcept { return log_; }
     [[nodiscard]] std::vector<ScriptedRun> runs() const { return read_scripted_log(log_); }
     [[nodiscard]] std::optional<ScriptedRun> wait_for_ready(
         std::string_view role, std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const
