@@ -44,9 +44,12 @@ TEST_F(PlaybackTest, BurstAfterAPauseIsSkippedAndCounted)
         EXPECT_EQ(button(buttons[i]).text, row_of("^0_")) << "button " << i;
         EXPECT_EQ(button(buttons[buttons.size() - 30 + i]).text, row_of("^7_")) << "button " << i << " from the end";
     }
-    // With the whole burst skipped, none of it reached LFS.
-    if (numbers->skipped == 4) {
-        EXPECT_EQ(buttons.size(), 60U);
+    // Skipped frames send nothing: every shown frame changes all 30 rows to
+    // one picture, so the buttons come in whole pictures, one per shown frame
+    // at most.
+    ASSERT_EQ(buttons.size() % 30, 0U);
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(button(buttons[i]).text, button(buttons[i - i % 30]).text) << "button " << i;
     }
 }
 
