@@ -40,7 +40,8 @@ void ButtonBlock::add(std::size_t line, std::string_view text, bool compacted)
             text = {compacted_.data(),
                     insim::drop_repeated_colour_codes(text.substr(0, insim::BUTTON_TEXT_SIZE), compacted_)};
         }
-        used_ += insim::write_short_button(template_, text, std::span<std::byte, sizeof(insim::IS_BTN)>(out, sizeof(insim::IS_BTN)));
+        used_ += insim::write_short_button(template_, text,
+                                           std::span<std::byte, sizeof(insim::IS_BTN)>(out, sizeof(insim::IS_BTN)));
         return;
     }
     const std::size_t length = std::min(text.size(), insim::BUTTON_TEXT_SIZE);
