@@ -61,7 +61,6 @@ FrameUpdate make_frame_update(const Args& args)
 
 asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepalive_interval)
 {
-
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
     std::vector<std::uint16_t> flags;
     if (args.insim_address.address == localhost) flags.push_back(insim::ISF_LOCAL);
