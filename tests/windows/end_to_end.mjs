@@ -164,7 +164,7 @@ async function play(opts, args, { env, exe, stall, started } = {}) {
   const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', ...args], env, { exe, started });
   lfs.close();
   check(!result.timedOut, 'lumaflick.exe did not end in time');
-  check(result.status === 0, `exit status ${result.status}, stderr: ${result.err}`);
+  check(result.status === 0, `exit status ${result.status}, stdout: ${result.out}, stderr: ${result.err}`);
   await Promise.race([lfs.done, sleep(5000)]);
   check(lfs.received.length === 1, `${lfs.received.length} connections`);
   return { result, list: packets(lfs.received[0]) };
