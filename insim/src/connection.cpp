@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <asio/buffer.hpp>
+#include <asio/error.hpp>
 #include <asio/redirect_error.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -14,6 +15,11 @@
 // own answer, so refuse to build rather than die at run time.
 #if !defined(_WIN32) && !defined(ASIO_HAS_MSG_NOSIGNAL) && !(defined(__APPLE__) || defined(__FreeBSD__))
 #error "no way to suppress SIGPIPE on socket writes on this platform"
+#endif
+
+#ifdef __linux__
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #endif
 
 namespace insim {
@@ -71,6 +77,50 @@ asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> by
         bytes = bytes.subspan(written);
     }
     co_return ok();
+}
+
+void InSimConnection::async_read(std::span<std::uint8_t> buffer, std::function<void(Result<std::size_t>)> done)
+{
+    socket_.async_read_some(asio::buffer(buffer.data(), buffer.size()),
+                            [done = std::move(done)](std::error_code ec, std::size_t n) {
+                                if (ec == asio::error::eof) ec.clear();
+                                if (ec) {
+                                    done(Error::system(ec));
+                                } else {
+                                    done(n);
+                                }
+                            });
+}
+
+void InSimConnection::cancel() noexcept
+{
+    std::error_code ignored;
+    socket_.cancel(ignored);
+}
+
+Status InSimConnection::shutdown_send()
+{
+    std::error_code ec;
+    socket_.shutdown(asio::socket_base::shutdown_send, ec);
+    if (ec) return Error::system(ec);
+    return ok();
+}
+
+std::optional<std::size_t> InSimConnection::unsent_bytes() noexcept
+{
+#ifdef __linux__
+    int queued = 0;
+    if (::ioctl(socket_.native_handle(), SIOCOUTQ, &queued) == 0 && queued >= 0) {
+        return static_cast<std::size_t>(queued);
+    }
+#endif
+    return std::nullopt;
+}
+
+void InSimConnection::close() noexcept
+{
+    std::error_code ignored;
+    socket_.close(ignored);
 }
 
 }  // namespace insim

@@ -1,6 +1,7 @@
 #include "video/frame_source.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace lumaflick {
 
@@ -16,38 +17,61 @@ std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept
 
 FrameSource::FrameSource(FrameReader& reader, Clock& clock, std::chrono::milliseconds threshold,
                          FrameLayout layout) noexcept
-    : reader_(&reader), clock_(&clock), threshold_(threshold), layout_(layout)
+    : FrameSource(clock, threshold, layout)
+{
+    reader_ = &reader;
+}
+
+FrameSource::FrameSource(Clock& clock, std::chrono::milliseconds threshold, FrameLayout layout) noexcept
+    : clock_(&clock), threshold_(threshold), layout_(layout)
 {
     layout_.size = std::clamp<std::size_t>(layout_.size, 1, buffer_.size());
 }
 
 Result<std::span<const std::uint8_t>> FrameSource::next()
 {
-    const std::span<std::byte> frame = std::as_writable_bytes(std::span(buffer_).first(layout_.size));
     for (;;) {
-        const auto start = clock_->now();
-        auto read = reader_->read(frame);
-        if (!read) return std::move(read).error();
-        std::size_t n = *read;
+        auto read = reader_->read(begin_read());
+        if (!read) {
+            filled_ = 0;
+            return std::move(read).error();
+        }
+        if (auto frame = end_read(*read)) return *frame;
+    }
+}
+
+std::span<std::byte> FrameSource::begin_read() noexcept
+{
+    if (filled_ == 0) started_ = clock_->now();
+    return std::as_writable_bytes(std::span(buffer_).first(layout_.size).subspan(filled_));
+}
+
+std::optional<std::span<const std::uint8_t>> FrameSource::end_read(std::size_t n) noexcept
+{
+    if (filled_ == 0) {
         if (n == 0) return std::span<const std::uint8_t>{};
         // Only the first read is timed: the rest of a frame that came in pieces
         // is waiting anyway, or follows within the same write.
-        const auto elapsed = std::max(clock_->now() - start, std::chrono::steady_clock::duration::zero());
-        while (layout_.assemble && n < frame.size()) {
-            auto more = reader_->read(frame.subspan(n));
-            if (!more) return std::move(more).error();
-            if (*more == 0) break;  // a short last frame; the next read ends the output
-            n += *more;
-        }
-        // A frame that was already waiting in the pipe is late: drop it to catch up.
-        if (elapsed < threshold_) {
-            ++counters_.skipped;
-            continue;
-        }
-        ++counters_.shown;
-        counters_.bytes += n;
-        return std::span<const std::uint8_t>(buffer_).first(n);
+        waited_ = std::max(clock_->now() - started_, std::chrono::steady_clock::duration::zero());
     }
+    // A short last frame; the next read ends the output.
+    if (n == 0) return finish_frame();
+    filled_ += n;
+    if (layout_.assemble && filled_ < layout_.size) return std::nullopt;
+    return finish_frame();
+}
+
+std::optional<std::span<const std::uint8_t>> FrameSource::finish_frame() noexcept
+{
+    const std::size_t n = std::exchange(filled_, 0);
+    // A frame that was already waiting in the pipe is late: drop it to catch up.
+    if (waited_ < threshold_) {
+        ++counters_.skipped;
+        return std::nullopt;
+    }
+    ++counters_.shown;
+    counters_.bytes += n;
+    return std::span<const std::uint8_t>(buffer_).first(n);
 }
 
 std::string statistics_line(const FrameCounters& counters)

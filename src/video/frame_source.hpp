@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -75,25 +76,40 @@ inline constexpr std::chrono::milliseconds DECODER_TICK{10};
 std::chrono::milliseconds skip_threshold(std::uint64_t rate) noexcept;
 
 // Reads frames and drops those that were already waiting (their first read
-// took less than the threshold), so the picture catches up.
+// took less than the threshold), so the picture catches up. The rule sits in
+// begin_read/end_read, so that a reader awaited on the runtime keeps exactly
+// the timing of the blocking one.
 class FrameSource {
 public:
     FrameSource(FrameReader& reader, Clock& clock, std::chrono::milliseconds threshold,
                 FrameLayout layout) noexcept;
+    // For a caller that reads by itself, through begin_read and end_read.
+    FrameSource(Clock& clock, std::chrono::milliseconds threshold, FrameLayout layout) noexcept;
 
     // The next frame to show (1 to layout.size bytes, valid until the next
     // call); empty at end of output. Only the last frame of an assembled
-    // output can be short.
+    // output can be short. Needs the reader.
     Result<std::span<const std::uint8_t>> next();
+
+    // Where the next read goes; its start is the frame's when it begins one.
+    std::span<std::byte> begin_read() noexcept;
+    // That read returned n bytes: the frame to show (empty at end of output),
+    // or nullopt to read again (the frame is not whole yet, or was dropped).
+    std::optional<std::span<const std::uint8_t>> end_read(std::size_t n) noexcept;
 
     [[nodiscard]] const FrameCounters& counters() const noexcept { return counters_; }
 
 private:
-    FrameReader* reader_;
+    std::optional<std::span<const std::uint8_t>> finish_frame() noexcept;
+
+    FrameReader* reader_ = nullptr;
     Clock* clock_;
     std::chrono::steady_clock::duration threshold_;
     FrameLayout layout_;
     FrameCounters counters_;
+    std::size_t filled_ = 0;  // bytes of the frame being read
+    std::chrono::steady_clock::time_point started_{};
+    std::chrono::steady_clock::duration waited_{};  // by the frame's first read
     std::array<std::uint8_t, COLOUR_FRAME_SIZE> buffer_{};
 };
 

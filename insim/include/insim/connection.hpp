@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 
 #include <asio/awaitable.hpp>
@@ -11,7 +14,8 @@
 
 namespace insim {
 
-// The open, write-only TCP stream to LFS. Nothing is ever read from it.
+// The open TCP stream to LFS. One caller writes; what LFS sends is read beside
+// the writes, one read at a time.
 class InSimConnection {
 public:
     // One connection attempt, then the whole init packet written.
@@ -23,6 +27,19 @@ public:
     asio::awaitable<Status> send_buttons(std::span<const IS_BTN> buttons);
     // A block of whole packets prepared by the caller (e.g. short buttons), as it is.
     asio::awaitable<Status> send_bytes(std::span<const std::byte> packets);
+
+    // One read of what LFS sent. `done` runs on the executor with the byte
+    // count, 0 once LFS has closed its end, or the error (operation_aborted
+    // after cancel(), which ends a pending write the same way).
+    void async_read(std::span<std::uint8_t> buffer, std::function<void(Result<std::size_t>)> done);
+    void cancel() noexcept;
+
+    // We send no more: LFS reads to the end of what we sent, then sees the
+    // end of the stream.
+    Status shutdown_send();
+    // Bytes written but not yet taken by LFS, where the system tells (Linux).
+    [[nodiscard]] std::optional<std::size_t> unsent_bytes() noexcept;
+    void close() noexcept;
 
     InSimConnection(InSimConnection&&) noexcept = default;
     InSimConnection& operator=(InSimConnection&&) noexcept = default;
