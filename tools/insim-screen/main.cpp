@@ -66,6 +66,7 @@ int run(const ScreenOptions& options)
     config.endpoint = {asio::ip::address_v4(options.listen.address), options.listen.port};
     config.session = session_config(options);
     config.keep = options.keep;
+    config.keepalive_interval = options.keepalive;
 
     ConsoleConfig console_config;
     console_config.terminal = ::isatty(::fileno(stdout)) == 1;

@@ -14,10 +14,10 @@ namespace {
 
 // Decimal digits only, no sign, no leading zero unless the number is 0.
 template <typename Number>
-std::optional<Number> parse_decimal(std::string_view text, unsigned most)
+std::optional<Number> parse_decimal(std::string_view text, std::uint32_t most)
 {
-    if (text.empty() || text.size() > 5 || (text.size() > 1 && text.front() == '0')) return std::nullopt;
-    unsigned value = 0;
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == '0')) return std::nullopt;
+    std::uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc{} || end != text.data() + text.size() || value > most) return std::nullopt;
     return static_cast<Number>(value);
@@ -55,6 +55,7 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     CLI::App app{"A stand-in LFS screen: an InSim host on this machine that draws the buttons it receives.",
                  "insim-screen"};
     std::string listen = "127.0.0.1:11000";
+    std::string keepalive = "30000";
     ScreenOptions options;
     app.add_option("--listen", listen, "Loopback address and port to listen on (port 0: any free one)")
         ->type_name("ADDR:PORT")
@@ -67,6 +68,9 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     app.add_option("--port-file", options.port_file, "Write the port listened on, once listening")
         ->type_name("FILE");
     app.add_flag("--keep", options.keep, "Stay for the next client instead of exiting");
+    app.add_option("--keepalive", keepalive, "Send a keep-alive (TINY_NONE) this often, as LFS does (0: never)")
+        ->type_name("MS")
+        ->capture_default_str();
 
     std::vector<const char*> argv;
     argv.reserve(words.size());
@@ -85,6 +89,10 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
         return usage_error(app, "--listen: \"" + listen + "\" is not a loopback IPv4 address and port (127.x.y.z:PORT)");
     }
     options.listen = *address;
+    // A day at most; 0 sends none.
+    const auto keepalive_ms = parse_decimal<std::uint32_t>(keepalive, 86'400'000);
+    if (!keepalive_ms) return usage_error(app, "--keepalive: \"" + keepalive + "\" is not a number of milliseconds");
+    options.keepalive = std::chrono::milliseconds(*keepalive_ms);
     if (options.password && options.password->size() >= insim::ADMIN_SIZE) {
         return usage_error(app, "--password: an InSim admin password has at most 15 characters");
     }

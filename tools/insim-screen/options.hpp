@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -23,6 +24,7 @@ struct ScreenOptions {
     std::optional<std::string> transcript;
     std::optional<std::string> port_file;
     bool keep = false;
+    std::chrono::milliseconds keepalive{30'000};  // 0: none
 };
 
 // Help, or a usage error: what to print where, and the exit status (0 or 2).

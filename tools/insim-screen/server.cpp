@@ -227,12 +227,14 @@ asio::awaitable<void> Server::write_loop(Link& link)
 
 asio::awaitable<void> Server::keepalive_loop(Link& link)
 {
-    if (config_.keepalive_interval <= std::chrono::milliseconds::zero()) co_return;
+    const bool never = config_.keepalive_interval <= std::chrono::milliseconds::zero();
     asio::steady_timer timer(link.socket.get_executor());
     while (!link.done) {
-        timer.expires_after(config_.keepalive_interval);
-        co_await timer.async_wait(use_tuple);
-        if (link.done) co_return;
+        // Without keep-alives it still waits: its end would end the other loops.
+        if (never) timer.expires_at(Clock::time_point::max());
+        else timer.expires_after(config_.keepalive_interval);
+        const auto [ec] = co_await timer.async_wait(use_tuple);
+        if (ec || link.done) co_return;
         if (!link.session.init()) continue;
         const auto keepalive = make_keepalive_packet();
         auto& outbox = link.session.outbox();
