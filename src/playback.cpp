@@ -8,23 +8,39 @@
 #include <string_view>
 #include <utility>
 
-#include <asio/redirect_error.hpp>
-#include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
-#include <asio/use_awaitable.hpp>
 
 #include "cli/args.hpp"
-#include "video/decoder.hpp"
-#include "video/frame_source.hpp"
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
+#include "lfs_link.hpp"
 #include "picture/frame_update.hpp"
+#include "playback_events.hpp"
+#include "video/decoder.hpp"
+#include "video/frame_source.hpp"
+#include "video/pipe_stream.hpp"
 
 namespace lumaflick {
 
 namespace {
 
 using namespace std::chrono_literals;
+using TimePoint = std::chrono::steady_clock::time_point;
+
+// Between the statistics and the console line, so LFS shows them first.
+constexpr std::chrono::milliseconds FINAL_PAUSE{500};
+// After our end is shut, how long LFS may take nothing more before we close.
+constexpr std::chrono::milliseconds CLOSE_GRACE{2000};
+// However slowly LFS takes the rest, the program ends within this.
+constexpr std::chrono::seconds CLOSE_LIMIT{30};
+// How often the shrinking of our send queue is looked at while closing.
+constexpr std::chrono::milliseconds CLOSE_POLL{100};
+// A decoder whose output ended at once is given this long to exit, so that
+// its status tells a video it could not play from an empty one.
+constexpr std::chrono::milliseconds DECODER_EXIT_WAIT{2000};
+constexpr std::chrono::milliseconds DECODER_EXIT_POLL{10};
+
+TimePoint now() { return std::chrono::steady_clock::now(); }
 
 // Flushed at once: the user watches the console for "Runnin'".
 void print_line(std::string_view line)
@@ -32,13 +48,6 @@ void print_line(std::string_view line)
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-asio::awaitable<void> sleep_for(std::chrono::milliseconds duration)
-{
-    asio::steady_timer timer(co_await asio::this_coro::executor, duration);
-    std::error_code ignored;  // nothing cancels it
-    co_await timer.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
 }
 
 // A --delay of any 64-bit size must not overflow the clock's arithmetic;
@@ -57,10 +66,233 @@ FrameUpdate make_frame_update(const Args& args)
     return FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]}, packing);
 }
 
+// One playback, from the open connection to its close. It owns everything
+// the event sources refer to, so stop() must be awaited before it goes.
+class Playback {
+public:
+    Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection,
+             std::chrono::milliseconds keepalive_interval)
+        : executor_(executor), args_(std::move(args)), connection_(std::move(connection)),
+          events_(executor, connection_), keepalive_interval_(keepalive_interval)
+    {
+    }
+
+    asio::awaitable<Status> run();
+    asio::awaitable<void> stop() { co_await events_.stop(); }
+
+private:
+    asio::awaitable<Status> start_children();
+    asio::awaitable<Status> play();
+    asio::awaitable<Status> check_decoder_failure();
+    asio::awaitable<Status> report();
+    asio::awaitable<void> close_connection();
+
+    // Serves LFS and the keep-alive until the deadline.
+    asio::awaitable<Status> serve_until(TimePoint deadline);
+    // Deals with what LFS sent, if anything: an error once LFS has gone.
+    Status hear_lfs();
+    asio::awaitable<Status> keep_alive();
+    asio::awaitable<Status> send(std::span<const std::byte> packets);
+
+    [[nodiscard]] TimePoint keepalive_due() const { return last_write_ + keepalive_interval_; }
+
+    asio::any_io_executor executor_;
+    Args args_;
+    insim::InSimConnection connection_;
+    PlaybackEvents events_;
+    LfsLink lfs_;
+    std::chrono::milliseconds keepalive_interval_;
+    // LFS counts its 70 seconds from the last packet it received.
+    TimePoint last_write_ = now();
+    bool lfs_closed_ = false;
+
+    // Destroyed before the events' sources go: the children end with them.
+    std::optional<ChildProcess> ffmpeg_;
+    std::optional<ChildProcess> ffplay_;
+    std::optional<PipeReader> output_;
+    SteadyClock clock_;
+    std::optional<FrameSource> source_;
+};
+
+asio::awaitable<Status> Playback::run()
+{
+    events_.listen_to_lfs();
+    if (args_.delay) {
+        print_line("Prepare yourself, we're startin' in!");
+        if (auto waited = co_await serve_until(now() + start_delay(*args_.delay)); !waited) co_return waited;
+    } else if (auto heard = co_await serve_until(now()); !heard) {
+        // A close that has already arrived starts nothing.
+        co_return heard;
+    }
+    if (auto started = co_await start_children(); !started) co_return started;
+    if (auto played = co_await play(); !played) co_return played;
+    co_return co_await report();
+}
+
+asio::awaitable<Status> Playback::start_children()
+{
+    const std::string filter = make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray);
+    auto decoder = start_decoder(args_.ffmpeg_path, ffmpeg_arguments(args_.video_path, args_.s, args_.t, filter));
+    if (!decoder) co_return std::move(decoder).error();
+    ffmpeg_ = std::move(decoder->child);
+    output_ = std::move(decoder->output);
+
+    if (args_.ffplay_path) {
+        auto sound = start_sound(*args_.ffplay_path, ffplay_arguments(args_.video_path, args_.s, args_.t));
+        if (!sound) co_return std::move(sound).error();
+        ffplay_ = std::move(*sound);
+    }
+    co_return ok();
+}
+
+asio::awaitable<Status> Playback::play()
+{
+    print_line("Runnin'");
+
+    FrameUpdate update = make_frame_update(args_);
+    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
+    auto stream = PipeStream::open(executor_, std::move(*output_));
+    if (!stream) co_return std::move(stream).error();
+    events_.watch_decoder(std::move(*stream), *source_);
+    events_.read_frame();
+
+    for (;;) {
+        if (auto woke = co_await events_.wait(keepalive_due()); !woke) co_return woke;
+        if (auto heard = hear_lfs(); !heard) co_return heard;
+        if (auto frame = events_.take_frame()) {
+            if (!*frame) co_return std::move(*frame).error();
+            if ((*frame)->empty()) break;
+            const auto block = update.show(**frame);
+            if (!block.empty()) {
+                if (auto sent = co_await send(block); !sent) co_return sent;
+            }
+            events_.read_frame();
+        }
+        // A still picture sends nothing, nor does a silent decoder, and LFS
+        // would drop a silent connection.
+        if (auto kept = co_await keep_alive(); !kept) co_return kept;
+    }
+    events_.close_decoder();
+    co_return co_await check_decoder_failure();
+}
+
+asio::awaitable<Status> Playback::check_decoder_failure()
+{
+    const FrameCounters& counters = source_->counters();
+    if (counters.shown + counters.skipped > 0) co_return ok();
+    const TimePoint give_up = now() + DECODER_EXIT_WAIT;
+    while (now() < give_up) {
+        auto exit = ffmpeg_->poll_exit();
+        if (!exit) co_return std::move(exit).error();
+        if (*exit) {
+            // A decoder killed from outside ended the video; it did not fail.
+            if ((*exit)->success() || !(*exit)->code) co_return ok();
+            co_return Error::message("ffmpeg could not play the video (" + (*exit)->describe() + ")");
+        }
+        if (auto served = co_await serve_until(std::min(give_up, now() + DECODER_EXIT_POLL)); !served) {
+            co_return served;
+        }
+    }
+    // Still running with its output closed: nothing tells it failed.
+    co_return ok();
+}
+
+asio::awaitable<Status> Playback::report()
+{
+    const std::string line = statistics_line(source_->counters());
+    auto message = insim::make_message_packet(line);
+    if (!message) co_return std::move(message).error();
+    if (auto sent = co_await send(insim::image(*message)); !sent) co_return sent;
+
+    // LFS may go now: what it had to show has been sent.
+    const TimePoint resume = now() + FINAL_PAUSE;
+    while (now() < resume) {
+        if (auto woke = co_await events_.wait(resume); !woke) co_return woke;
+        if (auto heard = events_.take_lfs()) {
+            if (*heard && !(*heard)->empty()) {
+                events_.listen_to_lfs();
+            } else {
+                lfs_closed_ = true;
+            }
+        }
+    }
+    print_line(line);
+
+    if (auto stopped = ffmpeg_->terminate(); !stopped) co_return stopped;
+    if (ffplay_) {
+        if (auto stopped = ffplay_->terminate(); !stopped) co_return stopped;
+    }
+    co_await close_connection();
+    co_return ok();
+}
+
+// Closing a socket that holds unread bytes resets the connection, and the
+// peer drops whatever it had not read yet: so our end is shut first, and LFS
+// is heard out until it closes, while it still takes what we sent.
+asio::awaitable<void> Playback::close_connection()
+{
+    if (!lfs_closed_ && connection_.shutdown_send()) {
+        const TimePoint limit = now() + CLOSE_LIMIT;
+        TimePoint give_up = now() + CLOSE_GRACE;
+        std::optional<std::size_t> unsent = connection_.unsent_bytes();
+        while (now() < std::min(give_up, limit)) {
+            if (auto woke = co_await events_.wait(std::min(std::min(give_up, limit), now() + CLOSE_POLL)); !woke) break;
+            if (auto heard = events_.take_lfs()) {
+                if (!*heard || (*heard)->empty()) break;
+                events_.listen_to_lfs();
+            }
+            const std::optional<std::size_t> left = connection_.unsent_bytes();
+            if (left && unsent && *left < *unsent) give_up = now() + CLOSE_GRACE;
+            unsent = left;
+        }
+    }
+    co_await events_.stop();
+    connection_.close();
+}
+
+asio::awaitable<Status> Playback::serve_until(TimePoint deadline)
+{
+    for (;;) {
+        if (auto woke = co_await events_.wait(std::min(deadline, keepalive_due())); !woke) co_return woke;
+        if (auto heard = hear_lfs(); !heard) co_return heard;
+        if (auto kept = co_await keep_alive(); !kept) co_return kept;
+        if (now() >= deadline) co_return ok();
+    }
+}
+
+Status Playback::hear_lfs()
+{
+    auto heard = events_.take_lfs();
+    if (!heard) return ok();
+    if (!*heard) return lfs_.failed(std::move(*heard).error());
+    if ((*heard)->empty()) return lfs_.closed();
+    if (auto taken = lfs_.take(**heard); !taken) return taken;
+    events_.listen_to_lfs();
+    return ok();
+}
+
+asio::awaitable<Status> Playback::keep_alive()
+{
+    if (now() < keepalive_due()) co_return ok();
+    co_return co_await send(insim::image(insim::IS_TINY{}));
+}
+
+asio::awaitable<Status> Playback::send(std::span<const std::byte> packets)
+{
+    auto sent = co_await connection_.send_bytes(packets);
+    if (!sent) co_return lfs_.failed(std::move(sent).error());
+    last_write_ = now();
+    co_return ok();
+}
+
 }  // namespace
 
 asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepalive_interval)
 {
+    // A signal cancels the playback; every wait then fails and is handled as
+    // an error, rather than thrown through our code.
+    co_await asio::this_coro::throw_if_cancelled(false);
+
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
     std::vector<std::uint16_t> flags;
     if (args.insim_address.address == localhost) flags.push_back(insim::ISF_LOCAL);
@@ -70,72 +302,14 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     const asio::ip::tcp::endpoint endpoint(asio::ip::address_v4(args.insim_address.address),
                                            args.insim_address.port);
     auto connection = co_await insim::InSimConnection::connect(endpoint, *init);
-    if (!connection) co_return std::move(connection).error();
-    // LFS counts its 70 seconds from the last packet it received.
-    auto last_write = std::chrono::steady_clock::now();
+    // LFS may close at once, before the init is even written.
+    if (!connection) co_return connect_failed(std::move(connection).error());
 
-    if (args.delay) {
-        print_line("Prepare yourself, we're startin' in!");
-        // A delay longer than the keep-alive interval must not let LFS drop us.
-        auto remaining = start_delay(*args.delay);
-        while (remaining > keepalive_interval) {
-            co_await sleep_for(keepalive_interval);
-            if (auto sent = co_await connection->send(insim::IS_TINY{}); !sent) co_return std::move(sent).error();
-            last_write = std::chrono::steady_clock::now();
-            remaining -= keepalive_interval;
-        }
-        co_await sleep_for(remaining);
-    }
-
-    const std::string filter = make_filter_string(args.rate, args.colour ? PixelFormat::rgb24 : PixelFormat::gray);
-    auto decoder = start_decoder(args.ffmpeg_path, ffmpeg_arguments(args.video_path, args.s, args.t, filter));
-    if (!decoder) co_return std::move(decoder).error();
-    ChildProcess ffmpeg = std::move(decoder->child);
-    PipeReader output = std::move(decoder->output);
-
-    std::optional<ChildProcess> ffplay;
-    if (args.ffplay_path) {
-        auto sound = start_sound(*args.ffplay_path, ffplay_arguments(args.video_path, args.s, args.t));
-        if (!sound) co_return std::move(sound).error();
-        ffplay = std::move(*sound);
-    }
-
-    print_line("Runnin'");
-
-    FrameUpdate update = make_frame_update(args);
-    PipeFrameReader reader(output);
-    SteadyClock clock;
-    FrameSource source(reader, clock, skip_threshold(args.rate), args.colour ? COLOUR_FRAMES : GRAY_FRAMES);
-
-    for (;;) {
-        auto frame = source.next();
-        if (!frame) co_return std::move(frame).error();
-        if (frame->empty()) break;
-
-        const auto block = update.show(*frame);
-        if (!block.empty()) {
-            if (auto sent = co_await connection->send_bytes(block); !sent) co_return std::move(sent).error();
-            last_write = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - last_write >= keepalive_interval) {
-            // A still picture sends nothing, and LFS would drop a silent connection.
-            if (auto sent = co_await connection->send(insim::IS_TINY{}); !sent) co_return std::move(sent).error();
-            last_write = std::chrono::steady_clock::now();
-        }
-    }
-
-    const std::string line = statistics_line(source.counters());
-    auto message = insim::make_message_packet(line);
-    if (!message) co_return std::move(message).error();
-    if (auto sent = co_await connection->send(*message); !sent) co_return std::move(sent).error();
-    co_await sleep_for(500ms);
-    print_line(line);
-
-    output.close();
-    if (auto stopped = ffmpeg.terminate(); !stopped) co_return std::move(stopped).error();
-    if (ffplay) {
-        if (auto stopped = ffplay->terminate(); !stopped) co_return std::move(stopped).error();
-    }
-    co_return ok();
+    Playback playback(co_await asio::this_coro::executor, std::move(args), std::move(*connection),
+                      keepalive_interval);
+    Status outcome = co_await playback.run();
+    co_await playback.stop();
+    co_return outcome;
 }
 
 }  // namespace lumaflick

@@ -7,15 +7,21 @@
 #include <utility>
 #include <variant>
 
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
 
 #include "cli/args.hpp"
 #include "playback.hpp"
 
-#ifndef _WIN32
-#include <cerrno>
 #include <csignal>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
 #include <fcntl.h>
 #endif
 
@@ -28,6 +34,35 @@ namespace {
     std::fprintf(stderr, "Failed building the Runtime: %s\n", what);
     std::fflush(stderr);
     std::abort();
+}
+
+// The signals that end a playback early, the children with it.
+void add_ending_signals(asio::signal_set& signals)
+{
+    std::error_code ignored;
+    signals.add(SIGINT, ignored);
+    signals.add(SIGTERM, ignored);
+#ifdef _WIN32
+    signals.add(SIGBREAK, ignored);
+#else
+    signals.add(SIGHUP, ignored);
+#endif
+}
+
+// Ends the process the way the signal would have, now that it is clean.
+int end_as_signalled(int signal_number)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+#ifdef _WIN32
+    // What Windows reports for a console program that Ctrl+C or Ctrl+Break ended.
+    (void)signal_number;
+    return static_cast<int>(STATUS_CONTROL_C_EXIT);
+#else
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return 128 + signal_number;
+#endif
 }
 
 }  // namespace
@@ -63,15 +98,34 @@ int run_program(std::vector<std::string> words, std::chrono::milliseconds keepal
         return exit->status;
     }
 
+    // A signal cancels the playback, which then ends its children and closes
+    // the connection on its way out; a second one does not wait for that.
+    std::optional<int> caught;
+    asio::cancellation_signal cancel;
+    std::optional<asio::signal_set> signals(std::in_place, *runtime);
+    add_ending_signals(*signals);
+    signals->async_wait([&](std::error_code ec, int signal_number) {
+        if (ec) return;
+        caught = signal_number;
+        cancel.emit(asio::cancellation_type::terminal);
+        signals->async_wait([](std::error_code again, int second) {
+            if (!again) std::_Exit(128 + second);
+        });
+    });
+
     std::optional<Status> outcome;
     asio::co_spawn(*runtime, run_playback(std::get<Args>(std::move(parsed)), keepalive_interval),
-                   [&outcome](std::exception_ptr failure, Status status) {
+                   asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr failure, Status status) {
                        if (failure) std::rethrow_exception(failure);
                        outcome = std::move(status);
-                   });
+                       std::error_code ignored;
+                       signals->cancel(ignored);
+                   }));
     runtime->run();
+    signals.reset();
     runtime.reset();
 
+    if (caught) return end_as_signalled(*caught);
     std::fflush(stdout);
     if (outcome && !outcome->has_value()) {
         std::fprintf(stderr, "Error: %s\n", outcome->error().debug().c_str());
