@@ -37,10 +37,26 @@ public:
     explicit PipeReader(std::unique_ptr<Handle> handle);
 
 private:
+    friend class PipeStream;  // takes the handle over for reads on the runtime
     std::unique_ptr<Handle> handle_;
 };
 
-// A started child. Destroying it closes our handle and leaves the child running.
+// How a child ended. Exactly one of the two is set.
+struct ExitStatus {
+    std::optional<int> code = std::nullopt;    // its exit status (on Windows its exit code; terminate() gives 1)
+    std::optional<int> signal = std::nullopt;  // POSIX: the signal that ended it (terminate() gives SIGKILL)
+
+    [[nodiscard]] bool success() const noexcept { return code == 0; }
+    // "exit status 1" or "signal 9".
+    [[nodiscard]] std::string describe() const;
+    friend bool operator==(const ExitStatus&, const ExitStatus&) = default;
+};
+
+// A started child. It never outlives this object: destroying (or assigning
+// over) a ChildProcess whose child still runs ends it as terminate() does.
+// Should the whole program die first, the child dies with it (Linux: a
+// death signal bound to the thread that started it, so start children from a
+// thread that lives as long as the program; Windows: a job object).
 class ChildProcess {
 public:
     ChildProcess() noexcept;
@@ -48,11 +64,19 @@ public:
     ChildProcess& operator=(ChildProcess&&) noexcept;
     ~ChildProcess();
 
-    // Forced termination (exit status 1 on Windows, SIGKILL on POSIX).
-    // A child that has already exited counts as terminated.
+    // Forced termination (SIGKILL on POSIX, TerminateProcess on Windows), then
+    // waits for the child to be gone and collects its status, so that no
+    // zombie is left. A child that has already exited counts as terminated.
     Status terminate();
 
-    struct Handle;  // platform pid or process HANDLE
+    // Does not wait: nullopt while the child runs, then how it ended. Once
+    // known, the status is kept, and later calls (and terminate()) keep it.
+    Result<std::optional<ExitStatus>> poll_exit();
+
+    // The process id; 0 when nothing was started.
+    [[nodiscard]] long id() const noexcept;
+
+    struct Handle;  // platform pid or process HANDLE, and the status once known
     explicit ChildProcess(std::unique_ptr<Handle> handle);
 
 private:
@@ -72,7 +96,9 @@ struct StartedProcess {
 
 // Starts `program` with `arguments` (not including the program itself), never
 // through a shell. A bare name is looked up on the search path; a path names
-// the file. Only this child inherits the pipe's write end.
+// the file. Only this child inherits the pipe's write end, and the child gets
+// no other handle of ours. A program that cannot be started is a system error
+// (not found, permission denied), as is a NUL in any argument.
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio);
 

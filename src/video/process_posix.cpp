@@ -1,14 +1,23 @@
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <array>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "video/pipe_stream_native.hpp"
 #include "video/process.hpp"
 #include "video/unique_fd.hpp"
 
@@ -20,8 +29,8 @@ namespace {
 
 Error system_error(int code) { return Error::system({code, std::system_category()}); }
 
-// Keeps the pipe clear of 0, 1 and 2: if our own standard streams were closed,
-// a pipe end could land there and the child's stream setup would clobber it.
+// Keeps a descriptor clear of 0, 1 and 2: if our own standard streams were
+// closed, it could land there and the child's stream setup would clobber it.
 Result<Fd> above_stdio(Fd fd)
 {
     if (fd.get() > 2) return fd;
@@ -48,64 +57,207 @@ Result<Pipe> make_pipe()
     return Pipe{std::move(*read), std::move(*write)};
 }
 
-class FileActions {
-public:
-    FileActions() { error_ = ::posix_spawn_file_actions_init(&actions_); }
-    ~FileActions()
-    {
-        if (error_ == 0) ::posix_spawn_file_actions_destroy(&actions_);
-    }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-
-    [[nodiscard]] int error() const noexcept { return error_; }
-    posix_spawn_file_actions_t* get() noexcept { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    int error_ = 0;
-};
-
-// We ignore SIGPIPE; ffmpeg and ffplay expect it at its default.
-class SpawnAttributes {
-public:
-    SpawnAttributes()
-    {
-        error_ = ::posix_spawnattr_init(&attributes_);
-        initialised_ = error_ == 0;
-        if (!initialised_) return;
-        sigset_t pipe_signal;
-        sigemptyset(&pipe_signal);
-        sigaddset(&pipe_signal, SIGPIPE);
-        error_ = ::posix_spawnattr_setsigdefault(&attributes_, &pipe_signal);
-        if (error_ == 0) error_ = ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnAttributes()
-    {
-        if (initialised_) ::posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-    [[nodiscard]] int error() const noexcept { return error_; }
-    const posix_spawnattr_t* get() const noexcept { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_{};
-    bool initialised_ = false;
-    int error_ = 0;
-};
+Result<Fd> open_null(int flags)
+{
+    const int fd = ::open("/dev/null", flags | O_CLOEXEC);
+    if (fd < 0) return Error::last_system_error();
+    return above_stdio(Fd(fd));
+}
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
+bool is_executable_file(const std::string& path, bool& denied)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        denied = denied || errno == EACCES;
+        return false;
+    }
+    if (S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0) return true;
+    denied = true;
+    return false;
+}
+
+// The file to execute, found as execvp finds it; done before the fork, since
+// the child may not allocate. ENOENT when nothing is there, EACCES when only
+// files we may not execute are.
+Result<std::string> resolve_program(std::string_view program)
+{
+    if (program.empty()) return system_error(ENOENT);
+    if (program.find('/') != std::string_view::npos) return std::string(program);
+
+    std::string search;
+    if (const char* path = std::getenv("PATH")) {
+        search = path;
+    } else if (const std::size_t size = ::confstr(_CS_PATH, nullptr, 0); size > 0) {
+        search.resize(size);
+        ::confstr(_CS_PATH, search.data(), size);
+        search.pop_back();
+    }
+    bool denied = false;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = search.find(':', start);
+        const std::string_view entry = std::string_view(search).substr(start, end - start);
+        // An empty entry is the working folder.
+        std::string candidate = entry.empty() ? "./" : std::string(entry) + '/';
+        candidate += program;
+        if (is_executable_file(candidate, denied)) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return system_error(denied ? EACCES : ENOENT);
+}
+
+// Everything the child needs, made before the fork.
+struct ChildPlan {
+    const char* path = nullptr;
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    std::array<int, 3> stdio{-1, -1, -1};  // the descriptor for 0, 1 and 2; -1 inherits ours
+    int report = -1;                       // write end of the close-on-exec error pipe
+    pid_t parent = -1;
+    long open_max = 1024;
+};
+
+[[noreturn]] void fail_child(int report) noexcept
+{
+    const int error = errno;
+    while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+}
+
+void close_range_loop(int first, int last, int keep) noexcept
+{
+    for (int fd = first; fd <= last; ++fd) {
+        if (fd != keep) ::close(fd);
+    }
+}
+
+// Every descriptor from 3 up but `keep`.
+void close_others(int keep, long open_max) noexcept
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    const auto keep_at = static_cast<unsigned>(keep);
+    if ((keep_at == 3 || ::close_range(3, keep_at - 1, 0) == 0) && ::close_range(keep_at + 1, ~0U, 0) == 0) return;
+#endif
+    // Kernels before 5.9 have no close_range.
+    close_range_loop(3, static_cast<int>(open_max - 1), keep);
+}
+
+// Between fork and exec: async-signal-safe calls only.
+[[noreturn]] void run_child(const ChildPlan& plan) noexcept
+{
+#ifdef __linux__
+    // Dies with the thread that forked; if that is already gone, the signal
+    // would never come.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail_child(plan.report);
+    if (::getppid() != plan.parent) ::_exit(127);
+#endif
+    // Our handlers must not run here (the runtime's would write to its wake-up
+    // pipe, which the parent shares), and SIGPIPE, which we ignore, is at its
+    // default for ffmpeg and ffplay. The mask was blocked for the fork.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0) continue;
+        const bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                            (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        if (caught || signal == SIGPIPE) ::sigaction(signal, &default_action, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    if (::sigprocmask(SIG_SETMASK, &none, nullptr) != 0) fail_child(plan.report);
+
+    // dup2 clears close-on-exec on the copy, so only this child gets the write end.
+    for (int target = 0; target < 3; ++target) {
+        const int source = plan.stdio[static_cast<std::size_t>(target)];
+        if (source < 0) continue;
+        while (::dup2(source, target) < 0) {
+            if (errno != EINTR) fail_child(plan.report);
+        }
+    }
+    // Descriptors opened without close-on-exec elsewhere in the process
+    // (sockets among them) stay ours; the child gets its three streams only.
+    close_others(plan.report, plan.open_max);
+
+    ::execve(plan.path, plan.argv, plan.envp);
+    fail_child(plan.report);
+}
+
+// Blocks every signal for the fork, so that no handler runs in the child
+// before it has reset them.
+class BlockedSignals {
+public:
+    BlockedSignals()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &previous_);
+    }
+    ~BlockedSignals() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    BlockedSignals(const BlockedSignals&) = delete;
+    BlockedSignals& operator=(const BlockedSignals&) = delete;
+
+private:
+    sigset_t previous_{};
+};
+
+ExitStatus exit_status_of(int status)
+{
+    if (WIFSIGNALED(status)) return {.code = std::nullopt, .signal = WTERMSIG(status)};
+    return {.code = WEXITSTATUS(status), .signal = std::nullopt};
+}
+
 }  // namespace
 
-struct PipeReader::Handle {
-    Fd fd;
-};
+std::string ExitStatus::describe() const
+{
+    if (signal) return "signal " + std::to_string(*signal);
+    return "exit status " + std::to_string(code.value_or(0));
+}
 
 struct ChildProcess::Handle {
     pid_t pid = -1;
+    // Once reaped the pid may belong to another process: never signal it again.
+    bool reaped = false;
+    std::optional<ExitStatus> status;
+
+    explicit Handle(pid_t started) noexcept : pid(started) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { (void)end(); }
+
+    // 0 once reaped (or still running with WNOHANG), else the errno.
+    int wait(int options) noexcept
+    {
+        int raw = 0;
+        for (;;) {
+            const pid_t got = ::waitpid(pid, &raw, options);
+            if (got == pid) {
+                reaped = true;
+                status = exit_status_of(raw);
+                return 0;
+            }
+            if (got == 0) return 0;
+            if (errno == EINTR) continue;
+            // Reaped by someone else (SIGCHLD ignored): gone, status unknown.
+            if (errno == ECHILD) reaped = true;
+            return errno;
+        }
+    }
+
+    Status end() noexcept
+    {
+        if (reaped) return ok();
+        // Not reaped yet, so the pid is still this child's, if only a zombie.
+        if (::kill(pid, SIGKILL) != 0 && errno != ESRCH) return Error::last_system_error();
+        const int error = wait(0);
+        if (error == 0 || error == ECHILD) return ok();
+        return system_error(error);
+    }
 };
 
 PipeReader::PipeReader() noexcept = default;
@@ -140,11 +292,20 @@ Status ChildProcess::terminate()
 {
     // Nothing started: nothing to end.
     if (handle_ == nullptr) return ok();
-    // The child is never reaped, so its pid cannot be reused under us: an exited
-    // child is a zombie, which kill() accepts.
-    if (::kill(handle_->pid, SIGKILL) == 0 || errno == ESRCH) return ok();
-    return Error::last_system_error();
+    return handle_->end();
 }
+
+Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
+{
+    if (handle_ == nullptr) return system_error(ECHILD);
+    if (!handle_->reaped) {
+        if (const int error = handle_->wait(WNOHANG); error != 0) return system_error(error);
+    }
+    if (handle_->reaped && !handle_->status) return system_error(ECHILD);
+    return handle_->status;
+}
+
+long ChildProcess::id() const noexcept { return handle_ == nullptr ? 0 : static_cast<long>(handle_->pid); }
 
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
@@ -157,60 +318,77 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     for (const auto& argument : arguments) {
         if (has_nul(argument)) return system_error(EINVAL);
     }
+    auto path = resolve_program(program);
+    if (!path) return std::move(path).error();
 
     std::string program_text(program);
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
     argv.push_back(program_text.data());
-    // posix_spawn takes char* const[] but does not write through it.
+    // execve takes char* const[] but does not write through it.
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    FileActions actions;
-    if (actions.error() != 0) return system_error(actions.error());
+    ChildPlan plan;
+    plan.path = path->c_str();
+    plan.argv = argv.data();
+    plan.envp = environ;
 
-    Pipe pipe;
+    Pipe output;
     if (stdio.out == Stdio::pipe) {
         auto made = make_pipe();
         if (!made) return std::move(made).error();
-        pipe = std::move(*made);
-        // dup2 clears close-on-exec on the copy, so only this child gets the write end.
-        if (const int e = ::posix_spawn_file_actions_adddup2(actions.get(), pipe.write.get(), STDOUT_FILENO)) {
-            return system_error(e);
+        output = std::move(*made);
+        plan.stdio[1] = output.write.get();
+    }
+    Fd null_in;
+    Fd null_out;
+    const std::array<Stdio, 3> setups{stdio.in, stdio.out, stdio.err};
+    for (std::size_t target = 0; target < 3; ++target) {
+        if (setups[target] != Stdio::null) continue;
+        Fd& null = target == 0 ? null_in : null_out;
+        if (null.get() < 0) {
+            auto opened = open_null(target == 0 ? O_RDONLY : O_WRONLY);
+            if (!opened) return std::move(opened).error();
+            null = std::move(*opened);
         }
+        plan.stdio[target] = null.get();
     }
-    const std::pair<Stdio, int> streams[] = {
-        {stdio.in, STDIN_FILENO}, {stdio.out, STDOUT_FILENO}, {stdio.err, STDERR_FILENO}};
-    for (const auto& [setup, fd] : streams) {
-        if (setup != Stdio::null) continue;
-        const int flags = fd == STDIN_FILENO ? O_RDONLY : O_WRONLY;
-        if (const int e = ::posix_spawn_file_actions_addopen(actions.get(), fd, "/dev/null", flags, 0)) {
-            return system_error(e);
-        }
-    }
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Descriptors opened without close-on-exec elsewhere in the process (sockets
-    // among them) stay ours; the child gets its three streams only.
-    if (const int e = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1)) {
-        return system_error(e);
-    }
-#endif
 
-    SpawnAttributes attributes;
-    if (attributes.error() != 0) return system_error(attributes.error());
+    // The child reports a failed exec here; a successful one closes it.
+    auto report = make_pipe();
+    if (!report) return std::move(report).error();
+    plan.report = report->write.get();
+    plan.parent = ::getpid();
+    if (const long open_max = ::sysconf(_SC_OPEN_MAX); open_max > 0) plan.open_max = open_max;
 
     pid_t pid = -1;
-    // glibc reports a failed exec (not found, not executable) as the return value.
-    if (const int e = ::posix_spawnp(&pid, program_text.c_str(), actions.get(), attributes.get(), argv.data(),
-                                     environ)) {
-        return system_error(e);
+    int fork_error = 0;
+    {
+        const BlockedSignals blocked;
+        pid = ::fork();
+        if (pid == 0) run_child(plan);
+        fork_error = errno;
     }
-    pipe.write.reset();
+    if (pid < 0) return system_error(fork_error);
+    ChildProcess child(std::make_unique<ChildProcess::Handle>(pid));
+    report->write.reset();
+    output.write.reset();
+
+    int exec_error = 0;
+    ssize_t got = -1;
+    do {
+        got = ::read(report->read.get(), &exec_error, sizeof exec_error);
+    } while (got < 0 && errno == EINTR);
+    // The child's destructor reaps it.
+    if (got < 0) return Error::last_system_error();
+    if (got == sizeof exec_error) return system_error(exec_error);
+    if (got != 0) return system_error(EIO);
 
     StartedProcess started;
-    started.child = ChildProcess(std::make_unique<ChildProcess::Handle>(ChildProcess::Handle{pid}));
+    started.child = std::move(child);
     if (stdio.out == Stdio::pipe) {
-        started.output = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(pipe.read)}));
+        started.output = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(output.read)}));
     }
     return started;
 }

@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "video/pipe_stream_native.hpp"
 #include "video/process.hpp"
 
 namespace lumaflick {
@@ -16,33 +19,6 @@ namespace {
 // Like Linux's default pipe capacity, so that a frame (2400 bytes) goes
 // through in one piece and a briefly slow reader does not stall the decoder.
 constexpr DWORD PIPE_BUFFER_SIZE = 64 * 1024;
-
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) noexcept : handle_(handle) {}
-    OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.release()) {}
-    OwnedHandle& operator=(OwnedHandle&& other) noexcept
-    {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    ~OwnedHandle() { reset(); }
-
-    [[nodiscard]] HANDLE get() const noexcept { return handle_; }
-    [[nodiscard]] explicit operator bool() const noexcept { return handle_ != nullptr; }
-    HANDLE release() noexcept { return std::exchange(handle_, nullptr); }
-    void reset(HANDLE handle = nullptr) noexcept
-    {
-        if (handle_ != nullptr) ::CloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 class AttributeList {
 public:
@@ -98,7 +74,12 @@ public:
         return Error::message("Unknown standard stream setup");
     }
 
-    OwnedHandle take_pipe_read_end() noexcept { return std::move(pipe_read_); }
+    // The read end with the event of its blocking reads; empty when there is no pipe.
+    std::unique_ptr<PipeReader::Handle> take_pipe_read_end() noexcept
+    {
+        if (!pipe_read_) return nullptr;
+        return std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(pipe_read_), std::move(pipe_event_)});
+    }
 
 private:
     Result<HANDLE> null_device()
@@ -128,25 +109,38 @@ private:
         return copy;
     }
 
-    // Both ends start uninheritable; only the write end is then marked, and the
-    // handle list keeps it out of any other child started meanwhile.
+    // A named pipe, so that our end can be overlapped (read on the runtime)
+    // while the child's is a plain synchronous one. Both ends start
+    // uninheritable; only the write end is then marked, and the handle list
+    // keeps it out of any other child started meanwhile.
     Result<HANDLE> pipe_write_end()
     {
-        if (!pipe_write_) {
-            HANDLE read_end = nullptr;
-            HANDLE write_end = nullptr;
-            if (!::CreatePipe(&read_end, &write_end, nullptr, PIPE_BUFFER_SIZE)) return Error::last_system_error();
-            pipe_read_.reset(read_end);
-            pipe_write_.reset(write_end);
-            if (!::SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
-                return Error::last_system_error();
-            }
+        if (pipe_write_) return pipe_write_.get();
+        static std::atomic<unsigned long> serial{0};
+        const std::wstring name = L"\\\\.\\pipe\\lumaflick-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(serial.fetch_add(1));
+        // The first instance, or it fails: nobody can have made this name before us.
+        HANDLE read_end = ::CreateNamedPipeW(
+            name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE, 0, nullptr);
+        if (read_end == INVALID_HANDLE_VALUE) return Error::last_system_error();
+        pipe_read_.reset(read_end);
+        HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (event == nullptr) return Error::last_system_error();
+        pipe_event_.reset(event);
+        // Opening the client end connects the pipe.
+        HANDLE write_end = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (write_end == INVALID_HANDLE_VALUE) return Error::last_system_error();
+        pipe_write_.reset(write_end);
+        if (!::SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+            return Error::last_system_error();
         }
         return pipe_write_.get();
     }
 
     OwnedHandle null_;
     OwnedHandle pipe_read_;
+    OwnedHandle pipe_event_;
     OwnedHandle pipe_write_;
     std::vector<OwnedHandle> duplicates_;
 };
@@ -215,12 +209,89 @@ Result<std::wstring> utf8_to_wide(std::string_view text)
     return wide;
 }
 
-struct PipeReader::Handle {
-    OwnedHandle pipe;
+namespace {
+
+// Every child joins this job, which kills them all when its last handle
+// closes: ours, which the system closes when this process ends in any way.
+// Made once, never inheritable, and kept for the life of the process.
+struct ChildJob {
+    OwnedHandle job;
+    DWORD error = ERROR_SUCCESS;
 };
+
+const ChildJob& child_job()
+{
+    static const ChildJob made = [] {
+        ChildJob job;
+        job.job.reset(::CreateJobObjectW(nullptr, nullptr));
+        if (!job.job) {
+            job.error = ::GetLastError();
+            return job;
+        }
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!::SetInformationJobObject(job.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            job.error = ::GetLastError();
+            job.job.reset();
+        }
+        return job;
+    }();
+    return made;
+}
+
+// How long terminate() waits for a killed child to be gone.
+constexpr DWORD EXIT_WAIT_MS = 5000;
+
+}  // namespace
+
+std::string ExitStatus::describe() const
+{
+    if (signal) return "signal " + std::to_string(*signal);
+    const auto value = static_cast<unsigned long>(static_cast<DWORD>(code.value_or(0)));
+    // Crashes end with an NTSTATUS, which reads better in hex.
+    if (value <= 0xFFFF) return "exit status " + std::to_string(value);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", value);
+    return std::string("exit status ") + hex;
+}
 
 struct ChildProcess::Handle {
     OwnedHandle process;
+    DWORD id = 0;
+    std::optional<ExitStatus> status;
+
+    Handle(OwnedHandle started, DWORD process_id) noexcept : process(std::move(started)), id(process_id) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { (void)end(); }
+
+    // Waits at most `ms` for the child to exit and records how it did.
+    Result<bool> wait(DWORD ms) noexcept
+    {
+        switch (::WaitForSingleObject(process.get(), ms)) {
+        case WAIT_OBJECT_0: break;
+        case WAIT_TIMEOUT: return false;
+        default: return Error::last_system_error();
+        }
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(process.get(), &code)) return Error::last_system_error();
+        status = ExitStatus{.code = static_cast<int>(code), .signal = std::nullopt};
+        return true;
+    }
+
+    Status end() noexcept
+    {
+        if (status) return ok();
+        // A process that has exited, or is still exiting, refuses termination
+        // with access denied; the wait tells which.
+        if (!::TerminateProcess(process.get(), 1) && ::GetLastError() != ERROR_ACCESS_DENIED) {
+            return Error::last_system_error();
+        }
+        auto gone = wait(EXIT_WAIT_MS);
+        if (!gone) return std::move(gone).error();
+        if (!*gone) return windows_error(WAIT_TIMEOUT);
+        return ok();
+    }
 };
 
 PipeReader::PipeReader() noexcept = default;
@@ -233,9 +304,17 @@ Result<std::size_t> PipeReader::read(std::span<std::byte> buffer)
 {
     if (!is_open()) return windows_error(ERROR_INVALID_HANDLE);
     const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
+    // Our end is overlapped: start the read, then wait for it.
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = handle_->event.get();
     DWORD got = 0;
-    if (!::ReadFile(handle_->pipe.get(), buffer.data(), wanted, &got, nullptr)) {
+    if (!::ReadFile(handle_->pipe.get(), buffer.data(), wanted, nullptr, &overlapped) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
         // The writer closed its end: that is the end of the output.
+        if (::GetLastError() == ERROR_BROKEN_PIPE) return std::size_t{0};
+        return Error::last_system_error();
+    }
+    if (!::GetOverlappedResult(handle_->pipe.get(), &overlapped, &got, TRUE)) {
         if (::GetLastError() == ERROR_BROKEN_PIPE) return std::size_t{0};
         return Error::last_system_error();
     }
@@ -244,7 +323,7 @@ Result<std::size_t> PipeReader::read(std::span<std::byte> buffer)
 
 void PipeReader::close() noexcept { handle_.reset(); }
 
-bool PipeReader::is_open() const noexcept { return handle_ != nullptr; }
+bool PipeReader::is_open() const noexcept { return handle_ != nullptr && handle_->pipe; }
 
 ChildProcess::ChildProcess() noexcept = default;
 ChildProcess::ChildProcess(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -256,18 +335,19 @@ Status ChildProcess::terminate()
 {
     // Nothing started: nothing to end.
     if (!handle_) return ok();
-    HANDLE process = handle_->process.get();
-    if (::TerminateProcess(process, 1)) return ok();
-    const Error failure = Error::last_system_error();
-    // A process that has exited, or is still exiting, refuses termination
-    // with access denied; the latter is gone a moment later.
-    constexpr DWORD EXIT_GRACE_MS = 2000;
-    if (failure.code().value() == static_cast<int>(ERROR_ACCESS_DENIED) &&
-        ::WaitForSingleObject(process, EXIT_GRACE_MS) == WAIT_OBJECT_0) {
-        return ok();
-    }
-    return failure;
+    return handle_->end();
 }
+
+Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
+{
+    if (!handle_) return windows_error(ERROR_INVALID_HANDLE);
+    if (!handle_->status) {
+        if (auto waited = handle_->wait(0); !waited) return std::move(waited).error();
+    }
+    return handle_->status;
+}
+
+long ChildProcess::id() const noexcept { return handle_ ? static_cast<long>(handle_->id) : 0; }
 
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
@@ -307,20 +387,26 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
 
+    const ChildJob& job = child_job();
+    if (!job.job) return windows_error(job.error);
+
     // No application name: Windows takes the program from the command line and
-    // looks a bare name up on its search path, adding ".exe".
+    // looks a bare name up on its search path, adding ".exe". Suspended until
+    // it is in the job, so that nothing it starts can escape it.
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, wide_line->data(), nullptr, nullptr, inherited.empty() ? FALSE : TRUE, flags,
-                          nullptr, nullptr, &startup.StartupInfo, &info)) {
+    if (!::CreateProcessW(nullptr, wide_line->data(), nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
+                          flags | CREATE_SUSPENDED, nullptr, nullptr, &startup.StartupInfo, &info)) {
         return Error::last_system_error();
     }
-    OwnedHandle thread{info.hThread};
+    const OwnedHandle thread{info.hThread};
+    // Ends the child again on every way out below.
+    ChildProcess child(std::make_unique<ChildProcess::Handle>(OwnedHandle{info.hProcess}, info.dwProcessId));
+    if (!::AssignProcessToJobObject(job.job.get(), info.hProcess)) return Error::last_system_error();
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) return Error::last_system_error();
 
     StartedProcess started;
-    started.child = ChildProcess(std::make_unique<ChildProcess::Handle>(OwnedHandle{info.hProcess}));
-    if (OwnedHandle read_end = streams.take_pipe_read_end()) {
-        started.output = PipeReader(std::make_unique<PipeReader::Handle>(std::move(read_end)));
-    }
+    started.child = std::move(child);
+    if (auto read_end = streams.take_pipe_read_end()) started.output = PipeReader(std::move(read_end));
     // Our copies of the child's ends close with `streams`, so that the pipe
     // reports its end once the child is gone.
     return started;

@@ -1,12 +1,43 @@
 #pragma once
 
+#include <windows.h>
+
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "error.hpp"
 
 namespace lumaflick {
+
+// Owns one Windows handle (never INVALID_HANDLE_VALUE) and closes it when destroyed.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(HANDLE handle) noexcept : handle_(handle) {}
+    OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.release()) {}
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept
+    {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() { reset(); }
+
+    [[nodiscard]] HANDLE get() const noexcept { return handle_; }
+    [[nodiscard]] explicit operator bool() const noexcept { return handle_ != nullptr; }
+    HANDLE release() noexcept { return std::exchange(handle_, nullptr); }
+    void reset(HANDLE handle = nullptr) noexcept
+    {
+        if (handle_ != nullptr) ::CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
 
 // `argument` as one word of a Windows command line, quoted only when it must
 // be, so that the C runtime's splitting gives it back unchanged.

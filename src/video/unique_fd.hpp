@@ -25,6 +25,8 @@ public:
     ~Fd() { reset(); }
 
     [[nodiscard]] int get() const noexcept { return fd_; }
+    // Gives the descriptor up to the caller, who closes it.
+    [[nodiscard]] int release() noexcept { return std::exchange(fd_, -1); }
     void reset() noexcept
     {
         if (fd_ >= 0) ::close(fd_);

@@ -10,13 +10,22 @@
 #include <thread>
 #include <vector>
 
-#ifdef __linux__
-#include <fcntl.h>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <optional>
+#include <sys/wait.h>
 #include <unistd.h>
-#endif
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
 
 #include "video/decoder.hpp"
 #include "frame.hpp"
+#include "video/pipe_stream.hpp"
 #include "video/process.hpp"
 #include "scripted_decoder_setup.hpp"
 
@@ -118,18 +127,191 @@ TEST(Terminate, KillsARunningChild)
     EXPECT_FALSE(runs[0].exit_code);
 }
 
-TEST(Terminate, SucceedsForAChildThatHasExited)
-{
-    ScriptedDecoderSetup setup("exit 3\n");
-    auto started = start_decoder(ScriptedDecoderSetup::program(), {});
-    ASSERT_TRUE(started) << started.error().debug();
-    EXPECT_EQ(drain(started->output, 5s), 0);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(started->child.terminate());
-    EXPECT_TRUE(started->child.terminate());
+// waitpid refuses a pid that is no longer our unreaped child.
+bool reaped(long pid) { return ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
-    ChildProcess never_started;
-    EXPECT_TRUE(never_started.terminate());
+TEST(ChildProcess, DestroyingOrReplacingItEndsAndReapsTheChild)
+{
+    const ScriptedDecoderSetup setup("");
+    for (const bool replace : {false, true}) {
+        auto sound = start_sound(ScriptedDecoderSetup::program(), {"-vn"});
+        ASSERT_TRUE(sound) << sound.error().debug();
+        const long pid = sound->id();
+        if (replace) *sound = ChildProcess{};
+        else sound = Error::message("destroyed");
+        EXPECT_TRUE(reaped(pid)) << replace;
+    }
+    EXPECT_TRUE(ChildProcess{}.terminate());
+}
+
+// Killed or exited, terminate() succeeds again and keeps the status.
+TEST(ChildProcess, PollExitTellsHowTheChildEndedAndKeepsIt)
+{
+    const std::tuple<const char*, ExitStatus, const char*> cases[] = {
+        {"exit 0\n", {.code = 0}, "exit status 0"},
+        {"exit 3\n", {.code = 3}, "exit status 3"},
+        {"hang 60000\n", {.signal = SIGKILL}, "signal 9"},
+    };
+    for (const auto& [plan, expected, text] : cases) {
+        ScriptedDecoderSetup setup(plan);
+        auto started = start_decoder(ScriptedDecoderSetup::program(), {});
+        ASSERT_TRUE(started) << started.error().debug();
+        ChildProcess& child = started->child;
+        if (expected.signal) {
+            EXPECT_EQ(*child.poll_exit(), std::nullopt);
+            ASSERT_TRUE(child.terminate());
+        }
+        auto status = child.poll_exit();
+        for (int i = 0; i < 500 && status && !*status; ++i, status = child.poll_exit()) std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(status && *status) << plan;
+        EXPECT_EQ(**status, expected);
+        EXPECT_EQ((*status)->describe(), text);
+        EXPECT_TRUE(reaped(child.id()));
+        EXPECT_TRUE(child.terminate());
+        EXPECT_EQ(*child.poll_exit(), *status);
+    }
+}
+
+// The grandchild of a process that is SIGKILLed dies with it.
+TEST(ChildProcess, DiesWithTheProcessThatStartedIt)
+{
+    const ScriptedDecoderSetup setup("", 30s);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t middle = ::fork();
+    ASSERT_GE(middle, 0);
+    if (middle == 0) {
+        auto sound = start_sound(ScriptedDecoderSetup::program(), {"-vn"});
+        const long pid = sound ? sound->id() : 0;
+        (void)!::write(report[1], &pid, sizeof pid);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    long grandchild = 0;
+    const bool got = ::read(report[0], &grandchild, sizeof grandchild) == sizeof grandchild;
+    ::close(report[0]);
+    ::kill(middle, SIGKILL);
+    ::waitpid(middle, nullptr, 0);
+    ASSERT_TRUE(got && grandchild > 0);
+
+    // Killed, it stays a zombie until its new parent reaps it.
+    const auto ended = [&] {
+        std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
+        std::string pid, name, state;
+        return !(stat >> pid >> name >> state) || state == "Z";
+    };
+    for (int i = 0; i < 500 && !ended(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(ended());
+}
+
+TEST(StartProcess, SearchesThePathAsExecvpDoes)
+{
+    const test::TempDir dir;
+    fs::create_directories(dir.path() / "bin");
+    fs::create_symlink(ScriptedDecoderSetup::program(), dir.path() / "bin" / "tool");
+    fs::permissions(dir.write("tool", "#!/bin/sh\n"), fs::perms::owner_read);
+    const std::string plain = dir.path().string();
+    const std::string saved_path = std::getenv("PATH");
+    const auto saved_cwd = fs::current_path();
+    // PATH (unset: the system's default), working folder, program; the error expected, if any.
+    const std::tuple<std::optional<std::string>, fs::path, const char*, std::optional<std::errc>> cases[] = {
+        {plain + ":" + plain + "/bin", saved_cwd, "tool", {}},
+        {plain, saved_cwd, "tool", std::errc::permission_denied},
+        {"/lumaflick-nowhere:", dir.path() / "bin", "tool", {}},
+        {std::nullopt, saved_cwd, "true", {}},
+    };
+    for (const auto& [path, cwd, program, error] : cases) {
+        path ? ::setenv("PATH", path->c_str(), 1) : ::unsetenv("PATH");
+        fs::current_path(cwd);
+        auto started = start_process(program, {}, {});
+        ::setenv("PATH", saved_path.c_str(), 1);
+        fs::current_path(saved_cwd);
+        ASSERT_EQ(started.has_value(), !error) << path.value_or("unset");
+        EXPECT_TRUE(started || started.error().code() == *error) << started.error().debug();
+    }
+}
+
+// The player ignores SIGPIPE, and a thread may block signals; the child starts with neither.
+TEST(StartProcess, ChildStartsWithSignalsAtTheirDefaults)
+{
+    const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    auto started = start_process("sleep", std::vector<std::string>{"30"}, {});
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    std::signal(SIGPIPE, old_handler);
+    ASSERT_TRUE(started) << started.error().debug();
+
+    std::ifstream status("/proc/" + std::to_string(started->child.id()) + "/status");
+    std::map<std::string, unsigned long long> masks;
+    for (std::string line, name, hex; std::getline(status, line);) {
+        if (std::istringstream(line) >> name >> hex) masks[name] = std::strtoull(hex.c_str(), nullptr, 16);
+    }
+    EXPECT_EQ(masks["SigIgn:"] & (1ULL << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(masks["SigBlk:"], 0u);
+}
+
+TEST(PipeStream, ReadsTheChildsOutputOnTheRuntimeUntilItsEnd)
+{
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"frame 2400 1\nframe 100 2\n", 2500},
+        {"frame 100 1\nclose\nhang 60000\n", 100},
+        {"exit 1\n", 0},
+    };
+    for (const auto& [plan, bytes] : cases) {
+        const ScriptedDecoderSetup setup(plan);
+        asio::io_context context;
+        auto started = start_decoder(ScriptedDecoderSetup::program(), {});
+        ASSERT_TRUE(started) << started.error().debug();
+        auto stream = PipeStream::open(context.get_executor(), std::move(started->output));
+        ASSERT_TRUE(stream) << stream.error().debug();
+        std::array<std::byte, FRAME_SIZE> buffer{};
+        std::size_t total = 0;
+        bool ended = false;
+        std::function<void()> next = [&] {
+            stream->async_read(buffer, [&](Result<std::size_t> got) {
+                ASSERT_TRUE(got) << got.error().debug();
+                total += *got;
+                *got == 0 ? void(ended = true) : next();
+            });
+        };
+        next();
+        context.run_for(10s);
+        EXPECT_TRUE(ended) << plan;
+        EXPECT_EQ(total, bytes) << plan;
+    }
+}
+
+TEST(PipeStream, CancelCloseOrDestructionAbortsAPendingReadWhileOtherHandlersRun)
+{
+    const ScriptedDecoderSetup setup("hang 60000\n");
+    const std::pair<const char*, std::function<void(std::optional<PipeStream>&)>> endings[] = {
+        {"cancel", [](auto& stream) { stream->cancel(); }},
+        {"close", [](auto& stream) { stream->close(); }},
+        {"destroy", [](auto& stream) { stream.reset(); }},
+    };
+    for (const auto& [name, end] : endings) {
+        asio::io_context context;
+        auto started = start_decoder(ScriptedDecoderSetup::program(), {});
+        ASSERT_TRUE(started) << started.error().debug();
+        auto opened = PipeStream::open(context.get_executor(), std::move(started->output));
+        ASSERT_TRUE(opened) << opened.error().debug();
+        std::optional<PipeStream> stream = std::move(*opened);
+        std::array<std::byte, 16> buffer{};
+        std::optional<Error> outcome;
+        // The coroutine form, which rests on the same read.
+        asio::co_spawn(context, [&]() -> asio::awaitable<void> {
+            auto got = co_await stream->read(buffer);
+            outcome = got ? Error::message("read " + std::to_string(*got)) : got.error();
+        }, asio::detached);
+        asio::post(context, [&] { end(stream); });
+        context.run_for(10s);
+        ASSERT_TRUE(outcome) << name;
+        EXPECT_EQ(*outcome, Error::system(asio::error::operation_aborted)) << name << ": " << outcome->debug();
+    }
 }
 
 TEST(PipeReader, ReadingAClosedPipeIsAnErrorNotTheEnd)
@@ -170,12 +352,13 @@ std::string link_of(const fs::path& path)
     return fs::read_symlink(path, error).string();
 }
 
+// The targets of the descriptors from 3 up.
 std::vector<std::string> descriptors_of(long pid)
 {
     std::vector<std::string> links;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        links.push_back(link_of(entry.path()));
+        if (std::stoi(entry.path().filename().string()) > 2) links.push_back(link_of(entry.path()));
     }
     return links;
 }
@@ -186,7 +369,6 @@ TEST(StandardStreams, AreSetUpAsTheDecoderAndSoundPlayerNeed)
     // Opened without close-on-exec, as a library might; must not reach the children.
     int stray[2];
     ASSERT_EQ(::pipe(stray), 0);
-    const std::string stray_link = link_of("/proc/self/fd/" + std::to_string(stray[1]));
 
     ScriptedDecoderSetup setup("hang 5000\n");
     auto decoder = start_decoder(ScriptedDecoderSetup::program(), {"decoder"});
@@ -204,11 +386,11 @@ TEST(StandardStreams, AreSetUpAsTheDecoderAndSoundPlayerNeed)
     EXPECT_EQ(fd(decoder_run->pid, 2), link_of("/proc/self/fd/2"));
     for (int n = 0; n < 3; ++n) EXPECT_EQ(fd(sound_run->pid, n), "/dev/null") << n;
 
-    const auto decoder_fds = descriptors_of(decoder_run->pid);
-    const auto sound_fds = descriptors_of(sound_run->pid);
-    EXPECT_EQ(std::count(decoder_fds.begin(), decoder_fds.end(), stray_link), 0);
-    EXPECT_EQ(std::count(sound_fds.begin(), sound_fds.end(), stray_link), 0);
-    EXPECT_EQ(std::count(sound_fds.begin(), sound_fds.end(), fd(decoder_run->pid, 1)), 0);
+    // Beyond its three streams, each has only the plan and log it opened itself.
+    const std::string own_files = fs::canonical(setup.dir().path()).string() + "/";
+    for (const long pid : {decoder_run->pid, sound_run->pid}) {
+        for (const auto& link : descriptors_of(pid)) EXPECT_EQ(link.rfind(own_files, 0), 0u) << pid << ": " << link;
+    }
 
     EXPECT_TRUE(sound->terminate());
     EXPECT_TRUE(decoder->child.terminate());
