@@ -27,7 +27,7 @@
 
 #include "fake_lfs.hpp"
 #include "insim/packets.hpp"
-#include "packet_splitter.hpp"
+#include "insim/incoming.hpp"
 
 namespace {
 
@@ -103,13 +103,12 @@ int main(int argc, char** argv)
 
     Tally tally;
     FrameTracker frames(tally, log.get());
-    std::vector<std::uint8_t> carry;
-    bool broken = false;
+    insim::PacketFramer framer;
     lumaflick::test::FakeLfsOptions options;
     options.on_chunk = [&](std::span<const std::uint8_t> bytes, Clock::time_point at) {
         const long long now_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
         tally.bytes += bytes.size();
-        broken = broken || !insim_screen::split_packets(bytes, carry, [&](std::span<const std::uint8_t> packet) {
+        (void)framer.feed(bytes, [&](std::span<const std::uint8_t> packet) {
             ++tally.packets;
             switch (packet[1]) {
             case ISP_BTN:
@@ -147,7 +146,8 @@ int main(int argc, char** argv)
         seen = (*lfs)->received();
     }
     frames.close();
-    if (broken) std::fprintf(stderr, "fake-lfs-sink: a packet of size 0, the stream is broken\n");
+    const auto finished = framer.finish();
+    if (!finished) std::fprintf(stderr, "fake-lfs-sink: %s\n", finished.error().debug().c_str());
 
     std::printf("bytes=%llu packets=%llu buttons=%llu frames=%llu isi=%llu mst=%llu tiny=%llu other=%llu "
                 "first_frame_ns=%lld last_frame_ns=%lld\n",
@@ -156,5 +156,5 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(tally.isi), static_cast<unsigned long long>(tally.mst),
                 static_cast<unsigned long long>(tally.tiny), static_cast<unsigned long long>(tally.other),
                 tally.first_frame_ns, tally.last_frame_ns);
-    return broken || !carry.empty() ? 1 : 0;
+    return finished ? 0 : 1;
 }

@@ -31,7 +31,7 @@
 
 #include "frame.hpp"
 #include "packet_decoder.hpp"
-#include "packet_splitter.hpp"
+#include "insim/incoming.hpp"
 #include "picture.hpp"
 #include "picture/frame_update.hpp"
 #include "screen.hpp"
@@ -167,7 +167,7 @@ public:
     {
         const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(block.data()), block.size());
         bool whole = true;
-        const bool framed = insim_screen::split_packets(bytes, carry_, [&](std::span<const std::uint8_t> packet) {
+        const auto framed = framer_.feed(bytes, [&](std::span<const std::uint8_t> packet) {
             auto decoded = insim_screen::decode_packet(packet);
             auto* button = std::get_if<insim_screen::ButtonPacket>(&decoded);
             if (button == nullptr) {
@@ -178,7 +178,7 @@ public:
                                                   std::move(button->Text)}) &&
                     whole;
         });
-        return framed && whole && carry_.empty();
+        return framed && whole && framer_.finish();
     }
 
     void draw(Image& image)
@@ -194,7 +194,7 @@ public:
     }
 
 private:
-    std::vector<std::uint8_t> carry_;
+    insim::PacketFramer framer_;
     insim_screen::ButtonScreen screen_;
     insim_screen::Picture picture_;
 };

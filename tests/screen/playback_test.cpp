@@ -8,8 +8,8 @@
 
 #include "child_process.hpp"
 #include "frame.hpp"
+#include "insim/incoming.hpp"
 #include "packet_decoder.hpp"
-#include "packet_splitter.hpp"
 #include "picture/frame_update.hpp"
 #include "picture/render.hpp"
 #include "plain_picture.hpp"
@@ -216,15 +216,15 @@ TEST(CompactPackets, DrawTheSamePictureFrameByFrame)
         insim_screen::ButtonScreen full_screen;
         insim_screen::ButtonScreen short_screen;
         const auto take = [](std::span<const std::byte> block, insim_screen::ButtonScreen& screen) {
-            std::vector<std::uint8_t> carry;
-            insim_screen::split_packets({reinterpret_cast<const std::uint8_t*>(block.data()), block.size()}, carry,
-                                        [&](std::span<const std::uint8_t> packet) {
-                                            auto decoded = insim_screen::decode_packet(packet);
-                                            auto& button = std::get<insim_screen::ButtonPacket>(decoded);
-                                            screen.set(button.ClickID, {button.L, button.T, button.W, button.H,
-                                                                        button.BStyle, std::move(button.Text)});
-                                        });
-            EXPECT_TRUE(carry.empty());
+            insim::PacketFramer framer;
+            const auto framed = framer.feed({reinterpret_cast<const std::uint8_t*>(block.data()), block.size()},
+                                            [&](std::span<const std::uint8_t> packet) {
+                                                auto decoded = insim_screen::decode_packet(packet);
+                                                auto& button = std::get<insim_screen::ButtonPacket>(decoded);
+                                                screen.set(button.ClickID, {button.L, button.T, button.W, button.H,
+                                                                            button.BStyle, std::move(button.Text)});
+                                            });
+            EXPECT_TRUE(framed && framer.finish());
         };
         std::size_t full_bytes = 0;
         std::size_t short_bytes = 0;

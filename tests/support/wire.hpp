@@ -1,13 +1,16 @@
 #pragma once
 
-// InSim packets as the fake LFS receives them, taken apart for assertions.
+// InSim packets as the fake LFS receives them, taken apart for assertions,
+// and the packets LFS sends, for the fake to send.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fake_lfs.hpp"
+#include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 
 namespace lumaflick::test {
@@ -32,5 +35,23 @@ std::vector<std::uint8_t> expected_init(bool local);
 
 // A row of 80 copies of one glyph string.
 std::string row_of(std::string_view glyph);
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes join(std::initializer_list<Bytes> packets);
+
+// What LFS sends, byte for byte.
+Bytes tiny_packet(std::uint8_t subt, std::uint8_t reqi = 0);
+// Version "0.7F", product "S3", InSimVer 9.
+Bytes version_packet(std::uint8_t reqi);
+// A connection joins (Flags 4: a remote guest); with the ReqI of a TINY_NCN when it answers one.
+Bytes ncn_packet(std::uint8_t ucid, std::string_view uname, std::string_view pname, std::uint8_t total,
+                 bool admin = false, std::uint8_t flags = 4, std::uint8_t reqi = 0);
+Bytes cnl_packet(std::uint8_t ucid, std::uint8_t total, std::uint8_t reason = 0);
+Bytes bfn_packet(std::uint8_t subt, std::uint8_t ucid, std::uint8_t click_id = 0, std::uint8_t click_max = 0);
+// Cut after the text's zero byte to a multiple of 4, as LFS sends it; the
+// text is clipped to 127 bytes.
+Bytes mso_packet(std::string_view msg, std::uint8_t user_type = insim::MSO_O, std::uint8_t text_start = 0,
+                 std::uint8_t ucid = 0);
 
 }  // namespace lumaflick::test

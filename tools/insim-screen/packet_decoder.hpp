@@ -58,7 +58,7 @@ struct MalformedPacket {
 
 using DecodedPacket = std::variant<InitPacket, ButtonPacket, MessagePacket, TinyPacket, MalformedPacket>;
 
-// Decodes one whole packet as cut by `split_packets` (at least 4 bytes, length
+// Decodes one whole packet as cut by insim::PacketFramer (at least 4 bytes, length
 // = size byte × 4). Never fails: whatever it cannot take is a MalformedPacket.
 DecodedPacket decode_packet(std::span<const std::uint8_t> packet);
 

@@ -4,7 +4,6 @@
 #include <variant>
 
 #include "host_packets.hpp"
-#include "packet_splitter.hpp"
 
 namespace insim_screen {
 
@@ -34,10 +33,18 @@ bool Session::feed(std::span<const std::uint8_t> bytes, SessionTime at)
 {
     if (!is_open()) return false;
     statistics_.bytes += bytes.size();
-    const bool framed = split_packets(bytes, carry_, [&](std::span<const std::uint8_t> packet) {
+    const auto framed = framer_.feed(bytes, [&](std::span<const std::uint8_t> packet) {
         // Packets after a refusal in the same read are not taken.
         if (is_open()) take(packet, at);
     });
+    // The framer keeps no more than the unfinished packet's bytes; its head
+    // is at their start when it began in these bytes, else it came earlier.
+    const std::size_t pending = framer_.pending();
+    if (pending > 0 && pending <= bytes.size()) {
+        pending_head_ = {bytes[bytes.size() - pending], pending > 1 ? bytes[bytes.size() - pending + 1] : std::uint8_t{0}};
+    } else if (pending > 1 && pending - bytes.size() == 1) {
+        pending_head_[1] = bytes[0];
+    }
     if (!framed && is_open()) {
         warn("packet with size 0: the stream's framing is lost, closing the connection");
         end_ = SessionEnd::framing_lost;
@@ -48,11 +55,10 @@ bool Session::feed(std::span<const std::uint8_t> bytes, SessionTime at)
 void Session::end_of_stream()
 {
     if (!is_open()) return;
-    if (!carry_.empty()) {
-        const std::string type = carry_.size() > 1 ? packet_type_name(carry_[1]) : "a packet";
-        warn("connection closed inside " + type + ": " + std::to_string(carry_.size()) + " of " +
-             std::to_string(carry_.front() * SIZE_UNIT) + " bytes");
-        carry_.clear();
+    if (const std::size_t pending = framer_.pending(); !framer_.finish()) {
+        const std::string type = pending > 1 ? packet_type_name(pending_head_[1]) : "a packet";
+        warn("connection closed inside " + type + ": " + std::to_string(pending) + " of " +
+             std::to_string(pending_head_[0] * insim::SIZE_UNIT) + " bytes");
     }
     end_ = SessionEnd::disconnected;
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 #include "packet_decoder.hpp"
 #include "screen.hpp"
@@ -75,7 +76,9 @@ private:
     SessionObserver& observer_;
     SessionEnd end_ = SessionEnd::open;
     std::optional<InitPacket> init_;
-    std::vector<std::uint8_t> carry_;
+    insim::PacketFramer framer_;
+    // Size and Type of the unfinished packet, for the warning when the stream ends inside it.
+    std::array<std::uint8_t, 2> pending_head_{};
     std::vector<std::uint8_t> outbox_;
     ButtonScreen screen_;
     Statistics statistics_;
