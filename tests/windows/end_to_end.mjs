@@ -1,12 +1,13 @@
-// The Windows program end to end: lumaflick.exe under wine and a fake LFS that
-// records bytes on 127.0.0.1 here on Linux. The decoder is scripted-decoder.exe
+// The Windows program end to end: lumaflick.exe under wine and the tests' fake
+// LFS (the Linux program fake-lfs) on 127.0.0.1. The decoder is scripted-decoder.exe
 // where a test needs exact timing, and the real ffmpeg.exe (from the npm
 // package @ffmpeg-installer/win32-x64) on clips made by the Linux ffmpeg (wine
 // cannot connect a Windows pipe to a Linux program). With --package, the
 // download's zip is unpacked and its exe run too.
 //
 // node end_to_end.mjs --wine WINE --lumaflick lumaflick.exe --decoder scripted-decoder.exe
-//   --ffmpeg-exe ffmpeg.exe --clip-maker ffmpeg [--package lumaflick-VERSION-win64.zip --cmake CMAKE]
+//   --fake-lfs fake-lfs --ffmpeg-exe ffmpeg.exe --clip-maker ffmpeg
+//   [--package lumaflick-VERSION-win64.zip --cmake CMAKE]
 
 import { spawn, spawnSync } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
@@ -21,7 +22,7 @@ function options() {
   const out = {};
   const argv = process.argv.slice(2);
   for (let i = 0; i + 1 < argv.length; i += 2) out[argv[i].replace(/^--/, '')] = argv[i + 1];
-  for (const name of ['wine', 'lumaflick', 'decoder', 'ffmpeg-exe', 'clip-maker']) {
+  for (const name of ['wine', 'lumaflick', 'decoder', 'fake-lfs', 'ffmpeg-exe', 'clip-maker']) {
     if (!out[name]) throw new Error(`missing --${name}`);
   }
   if (out.package && !out.cmake) {
@@ -36,26 +37,45 @@ function options() {
 // Wine shows the Linux root as drive Z:.
 const windowsPath = (p) => 'Z:' + path.resolve(p).replaceAll('/', '\\');
 
-// A fake LFS: accepts connections and records every byte, never answers.
-// With a stall, it stops reading after the first bytes until stall() resolves.
-async function listen(stall) {
-  const received = [];
-  let closed;
-  const done = new Promise((resolve) => { closed = resolve; });
-  const server = net.createServer((socket) => {
-    const chunks = [];
-    if (stall) {
-      socket.once('data', () => {
-        socket.pause();
-        stall().then(() => socket.resume());
-      });
+// The steady clock (CLOCK_MONOTONIC) in milliseconds, as fake-lfs stamps its lines.
+const steadyMs = () => Number(process.hrtime.bigint()) / 1e6;
+
+// The fake LFS, started with fake-lfs's options (see tests/support/fake_lfs_main.cpp).
+// It takes one connection and ends when that has ended; `accepted` resolves
+// with its stamp of the accept, finish() with every byte it received and its
+// closing line.
+async function startLfs(opts, flags = []) {
+  const dir = mkdtempSync(path.join(os.tmpdir(), 'lumaflick-fake-lfs-'));
+  const portFile = path.join(dir, 'port'), receivedFile = path.join(dir, 'received');
+  const child = spawn(opts['fake-lfs'], ['--port-file', portFile, '--received', receivedFile, ...flags],
+    { stdio: ['ignore', 'pipe', 'pipe'] });
+  const err = [];
+  child.stderr.on('data', (d) => err.push(d));
+  let onAccepted, pending = '', closedLine = null;
+  const accepted = new Promise((resolve) => { onAccepted = resolve; });
+  child.stdout.on('data', (d) => {
+    pending += d;
+    for (let end; (end = pending.indexOf('\n')) >= 0; pending = pending.slice(end + 1)) {
+      const line = pending.slice(0, end);
+      if (line.startsWith('accepted ')) onAccepted(Number(line.split(' ')[1]));
+      if (line.startsWith('closed ')) closedLine = line;
     }
-    socket.on('data', (chunk) => chunks.push(chunk));
-    socket.on('error', () => {});
-    socket.on('close', () => { received.push(Buffer.concat(chunks)); closed(); });
   });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return { port: server.address().port, received, done, close: () => server.close() };
+  let exit = null;
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => { exit = { code, signal }; resolve(exit); }));
+  for (let i = 0; i < 400 && !existsSync(portFile) && !exit; i++) await sleep(25);
+  check(existsSync(portFile), `fake-lfs did not start: ${exit && exit.code} ${Buffer.concat(err)}`);
+  const port = Number(readFileSync(portFile, 'utf8'));
+  // Waits (bounded) for its end; a fake still running is stopped.
+  const finish = async (timeoutMs = 5000) => {
+    if (!await Promise.race([exited, sleep(timeoutMs)])) child.kill('SIGTERM');
+    await exited;
+    let received = null;
+    try { received = readFileSync(receivedFile); } catch { /* nothing connected */ }
+    rmSync(dir, { recursive: true, force: true });
+    return { ...exit, received, closedLine, err: Buffer.concat(err).toString() };
+  };
+  return { port, accepted, finish };
 }
 
 // A port on which nothing listens: bound, then released.
@@ -158,16 +178,18 @@ function residentKilobytes(pid) {
   try { return Number(/VmRSS:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]); } catch { return NaN; }
 }
 
-// One playback to the end (exit 0) on one connection: its output and packets.
-async function play(opts, args, { env, exe, stall, started } = {}) {
-  const lfs = await listen(stall);
+// One playback to its end (exit 0 unless `status` says otherwise) on one
+// connection: its output, its packets and what the fake said at its close.
+// `accepted` is called with the accept's stamp.
+async function play(opts, args, { env, exe, started, lfsFlags = [], accepted, status = 0 } = {}) {
+  const lfs = await startLfs(opts, lfsFlags);
+  if (accepted) lfs.accepted.then(accepted);
   const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', ...args], env, { exe, started });
-  lfs.close();
+  const ended = await lfs.finish();
   check(!result.timedOut, 'lumaflick.exe did not end in time');
-  check(result.status === 0, `exit status ${result.status}, stdout: ${result.out}, stderr: ${result.err}`);
-  await Promise.race([lfs.done, sleep(5000)]);
-  check(lfs.received.length === 1, `${lfs.received.length} connections`);
-  return { result, list: packets(lfs.received[0]) };
+  check(result.status === status, `exit status ${result.status}, stdout: ${result.out}, stderr: ${result.err}`);
+  check(ended.code === 0 && ended.received, `the fake LFS ended with ${ended.code} ${ended.signal}: ${ended.err}`);
+  return { result, list: packets(ended.received), closedLine: ended.closedLine };
 }
 
 const playWithFfmpeg = (opts, video, { extra = [], ...how } = {}) =>
@@ -225,6 +247,42 @@ test('a whole playback: init packet, button blocks, statistics, exit 0', async (
   check(JSON.stringify(args) === JSON.stringify(expected), `decoder arguments ${JSON.stringify(args)}`);
 });
 
+// LFS answers the init with IS_VER and sends TINY_NONE every 30 s; here every second.
+test('a talking LFS (IS_VER, a keep-alive every second): the same packets, exit 0', async (opts, dir) => {
+  const plan = path.join(dir, 'plan');
+  // 1.6 s of frames, each well after the last, so that keep-alives come in between.
+  writeFileSync(plan, 'sleep 200\ngradient\nsleep 700\nframe 2400 0\nsleep 700\ngradient\n');
+  const how = { env: { SCRIPTED_DECODER_PLAN: windowsPath(plan) } };
+  const args = ['--ffmpeg', windowsPath(opts.decoder), '-v', 'clip.mp4'];
+  const quiet = await play(opts, args, how);
+  const talking = await play(opts, args, { ...how, lfsFlags: ['--answer-version', '--keepalive-every', '1000'] });
+  checkPlayback(talking, 3);
+  check(Buffer.concat(talking.list).equals(Buffer.concat(quiet.list)), "the packets differ from a quiet LFS's");
+  const sent = Number((/ sent=(\d+)/.exec(talking.closedLine) || [])[1]);
+  check(sent >= 20 + 4, `the fake did not talk: ${talking.closedLine}`);
+});
+
+// LFS closes without a word on a wrong admin password; the player must hear it
+// during --delay, before it starts ffmpeg.
+test('a wrong password: exit 1 at once, saying why; ffmpeg never starts', async (opts, dir) => {
+  const log = path.join(dir, 'decoder.log');
+  const lfs = await startLfs(opts, ['--password', 'A']);
+  let acceptedAt = NaN, exitedAt = NaN;
+  lfs.accepted.then((at) => { acceptedAt = at; });
+  const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'B', '--delay', '3000', '-v', 'clip.mp4',
+    '--ffmpeg', windowsPath(opts.decoder)], { SCRIPTED_DECODER_LOG: windowsPath(log) },
+  { started: (child) => child.on('exit', () => { exitedAt = steadyMs(); }) });
+  const ended = await lfs.finish();
+  check(result.status === 1, `exit status ${result.status}, stderr: ${result.err}`);
+  const lines = result.err.split(/\r?\n/).filter((line) => line !== '');
+  check(lines.length === 1 && /^Error: .*LFS closed the InSim connection.*admin password/.test(lines[0]),
+    `stderr: ${result.err}`);
+  check(ended.received && packets(ended.received)[0][1] === ISP_ISI && / sent=0 /.test(ended.closedLine),
+    `the fake: ${ended.closedLine}`);
+  check(exitedAt - acceptedAt < 2000, `exit ${exitedAt - acceptedAt} ms after the accept, with a delay of 3000 ms`);
+  check(!existsSync(log), 'the decoder was started');
+});
+
 test('a refused connection: exit 1 with the Winsock error', async (opts) => {
   const port = await closedPort();
   const result = await run(opts, ['-a', `127.0.0.1:${port}`, '-p', 'secret', '-v', 'clip.mp4']);
@@ -235,16 +293,16 @@ test('a refused connection: exit 1 with the Winsock error', async (opts) => {
 });
 
 test('a decoder that cannot be started: exit 1, kind NotFound', async (opts, dir) => {
-  const lfs = await listen();
+  const lfs = await startLfs(opts);
   const result = await run(opts, ['-a', `127.0.0.1:${lfs.port}`, '-p', 'secret', '-v', 'clip.mp4',
     '--ffmpeg', windowsPath(path.join(dir, 'no such ffmpeg.exe'))]);
-  lfs.close();
+  await lfs.finish();
   check(result.status === 1, `exit status ${result.status}, stderr: ${result.err}`);
   check(/^Error: SystemError \{ code: [23], kind: NotFound/m.test(result.err), `stderr: ${result.err}`);
 });
 
 test('usage errors: exit 2 and nothing else', async (opts) => {
-  const lfs = await listen();
+  const lfs = await startLfs(opts);
   const address = `127.0.0.1:${lfs.port}`;
   for (const args of [[], ['-a', address, '-p', 'x'], ['-a', address, '-p', 'x', '-v', 'v', '-r', '-5'],
     ['-a', address, '-p', 'x', '-v', 'v', '--bogus'], ['-a', address, '-p', 'x', '-v', 'v', '--subpixels', 'a']]) {
@@ -252,8 +310,7 @@ test('usage errors: exit 2 and nothing else', async (opts) => {
     check(result.status === 2, `${JSON.stringify(args)}: exit status ${result.status}`);
     check(/error/i.test(result.err) && result.out === '', `${JSON.stringify(args)}: stderr ${result.err}`);
   }
-  lfs.close();
-  check(lfs.received.length === 0, 'a usage error connected to LFS');
+  check((await lfs.finish(0)).received === null, 'a usage error connected to LFS');
 });
 
 test('version and help: exit 0 on standard output', async (opts) => {
@@ -277,11 +334,12 @@ test('ffmpeg.exe: --colour frames are assembled whole', async (opts, dir) => {
   checkPlayback(await playWithFfmpeg(opts, windowsPath(clip), { extra: ['--colour'] }), 2 * CLIP_RATE, 7200);
 });
 
-test('ffmpeg.exe: a missing video ends in order: ffmpeg says why, statistics, exit 0', async (opts, dir) => {
+test('ffmpeg.exe: a missing video fails in order: ffmpeg says why, then the error, exit 1', async (opts, dir) => {
   const video = windowsPath(path.join(dir, 'no such cl\u00efp.mp4'));
-  const { result, list } = await playWithFfmpeg(opts, video);
-  check(result.out.split(/\r?\n/).includes('Read bytes: 0kB, Skipped 0 frames (0%)'), `stdout: ${result.out}`);
-  check(list.length === 2 && list[1][1] === ISP_MST, `${list.length} packets`);
+  const { result, list } = await playWithFfmpeg(opts, video, { status: 1 });
+  check(result.out.split(/\r?\n/).filter((line) => line !== '').join('|') === "Runnin'", `stdout: ${result.out}`);
+  check(/\nError: "ffmpeg could not play the video \(exit status \d+\)"\r?\n$/.test(result.err), `stderr: ${result.err}`);
+  check(list.length === 1 && list[0][1] === ISP_ISI, `${list.length} packets: no statistics for a failed run`);
   // ffmpeg.exe names the file in UTF-8; a pipe carries the bytes unchanged.
   check(result.err.includes(video), `stderr: ${result.err}`);
 });
@@ -295,6 +353,7 @@ test('ffmpeg.exe: an LFS that stops reading holds the decoder back; memory stays
   let pid;
   const samples = [];
   const ffmpegAlive = [];
+  // The fake stops reading at the init, which comes right after the accept.
   const stall = async () => {
     await sleep(stallMs - 4000);
     samples.push(residentKilobytes(pid));
@@ -303,7 +362,8 @@ test('ffmpeg.exe: an LFS that stops reading holds the decoder back; memory stays
     ffmpegAlive.push(processesOf(windowsPath(opts['ffmpeg-exe'])).length > 0);
   };
   const played = await playWithFfmpeg(opts, windowsPath(clip), {
-    stall, started: (child) => { pid = child.pid; }, extra: ['-r', String(rate)],
+    lfsFlags: ['--pause-after', '1', '--pause-for', String(stallMs)], accepted: stall,
+    started: (child) => { pid = child.pid; }, extra: ['-r', String(rate)],
   });
   // Without the hold the clip would have ended seconds before the stall did.
   check(ffmpegAlive[0] === true, 'ffmpeg.exe ran ahead of a stalled LFS');
