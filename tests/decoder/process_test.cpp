@@ -12,14 +12,11 @@
 
 #include <csignal>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
@@ -94,11 +91,24 @@ TEST(StartProcess, LooksUpABareNameOnThePathButNotANameWithASlash)
     ScriptedDecoderSetup setup("frame 3 1\n");
     fs::create_directory(setup.dir().path() / "bin");
     fs::create_symlink(ScriptedDecoderSetup::program(), setup.dir().path() / "bin" / "fake-decoder");
-    const test::ScopedEnv path("PATH", (setup.dir().path() / "bin").string());
+    // As execvp does: past a file it may not execute, which alone is EACCES.
+    fs::permissions(setup.dir().write("fake-decoder", "#!/bin/sh\n"), fs::perms::owner_read);
+    const std::string plain = setup.dir().path().string();
+    std::optional<test::ScopedEnv> path(std::in_place, "PATH", plain + ":" + plain + "/bin");
 
     auto bare = start_decoder("fake-decoder", {"bare"});
     ASSERT_TRUE(bare) << bare.error().debug();
     EXPECT_EQ(drain(bare->output, 5s), 3);
+    path.emplace("PATH", plain);
+    auto denied = start_decoder("fake-decoder", {});
+    ASSERT_FALSE(denied);
+    EXPECT_EQ(denied.error().code(), std::errc::permission_denied);
+    // Unset, it is the system's default.
+    path.reset();
+    const std::string saved = std::getenv("PATH");
+    ::unsetenv("PATH");
+    EXPECT_TRUE(start_process("true", {}, {}));
+    ::setenv("PATH", saved.c_str(), 1);
 
     // Relative to the working folder, which holds no bin/.
     auto relative = start_decoder("bin/fake-decoder", {"relative"});
@@ -130,20 +140,6 @@ TEST(Terminate, KillsARunningChild)
 // waitpid refuses a pid that is no longer our unreaped child.
 bool reaped(long pid) { return ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
-TEST(ChildProcess, DestroyingOrReplacingItEndsAndReapsTheChild)
-{
-    const ScriptedDecoderSetup setup("");
-    for (const bool replace : {false, true}) {
-        auto sound = start_sound(ScriptedDecoderSetup::program(), {"-vn"});
-        ASSERT_TRUE(sound) << sound.error().debug();
-        const long pid = sound->id();
-        if (replace) *sound = ChildProcess{};
-        else sound = Error::message("destroyed");
-        EXPECT_TRUE(reaped(pid)) << replace;
-    }
-    EXPECT_TRUE(ChildProcess{}.terminate());
-}
-
 // Killed or exited, terminate() succeeds again and keeps the status.
 TEST(ChildProcess, PollExitTellsHowTheChildEndedAndKeepsIt)
 {
@@ -160,6 +156,7 @@ TEST(ChildProcess, PollExitTellsHowTheChildEndedAndKeepsIt)
         if (expected.signal) {
             EXPECT_EQ(*child.poll_exit(), std::nullopt);
             ASSERT_TRUE(child.terminate());
+            EXPECT_TRUE(reaped(child.id()));
         }
         auto status = child.poll_exit();
         for (int i = 0; i < 500 && status && !*status; ++i, status = child.poll_exit()) std::this_thread::sleep_for(10ms);
@@ -170,66 +167,33 @@ TEST(ChildProcess, PollExitTellsHowTheChildEndedAndKeepsIt)
         EXPECT_TRUE(child.terminate());
         EXPECT_EQ(*child.poll_exit(), *status);
     }
+    EXPECT_TRUE(ChildProcess{}.terminate());
 }
 
 // The grandchild of a process that is SIGKILLed dies with it.
 TEST(ChildProcess, DiesWithTheProcessThatStartedIt)
 {
     const ScriptedDecoderSetup setup("", 30s);
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
     const pid_t middle = ::fork();
     ASSERT_GE(middle, 0);
     if (middle == 0) {
         auto sound = start_sound(ScriptedDecoderSetup::program(), {"-vn"});
-        const long pid = sound ? sound->id() : 0;
-        (void)!::write(report[1], &pid, sizeof pid);
         ::pause();
         ::_exit(0);
     }
-    ::close(report[1]);
-    long grandchild = 0;
-    const bool got = ::read(report[0], &grandchild, sizeof grandchild) == sizeof grandchild;
-    ::close(report[0]);
+    const auto grandchild = setup.wait_for_ready("sound");
     ::kill(middle, SIGKILL);
     ::waitpid(middle, nullptr, 0);
-    ASSERT_TRUE(got && grandchild > 0);
+    ASSERT_TRUE(grandchild);
 
     // Killed, it stays a zombie until its new parent reaps it.
-    const auto ended = [&] {
-        std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
-        std::string pid, name, state;
-        return !(stat >> pid >> name >> state) || state == "Z";
+    const auto ended = [pid = grandchild->pid] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string number, name, state;
+        return !(stat >> number >> name >> state) || state == "Z";
     };
     for (int i = 0; i < 500 && !ended(); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(ended());
-}
-
-TEST(StartProcess, SearchesThePathAsExecvpDoes)
-{
-    const test::TempDir dir;
-    fs::create_directories(dir.path() / "bin");
-    fs::create_symlink(ScriptedDecoderSetup::program(), dir.path() / "bin" / "tool");
-    fs::permissions(dir.write("tool", "#!/bin/sh\n"), fs::perms::owner_read);
-    const std::string plain = dir.path().string();
-    const std::string saved_path = std::getenv("PATH");
-    const auto saved_cwd = fs::current_path();
-    // PATH (unset: the system's default), working folder, program; the error expected, if any.
-    const std::tuple<std::optional<std::string>, fs::path, const char*, std::optional<std::errc>> cases[] = {
-        {plain + ":" + plain + "/bin", saved_cwd, "tool", {}},
-        {plain, saved_cwd, "tool", std::errc::permission_denied},
-        {"/lumaflick-nowhere:", dir.path() / "bin", "tool", {}},
-        {std::nullopt, saved_cwd, "true", {}},
-    };
-    for (const auto& [path, cwd, program, error] : cases) {
-        path ? ::setenv("PATH", path->c_str(), 1) : ::unsetenv("PATH");
-        fs::current_path(cwd);
-        auto started = start_process(program, {}, {});
-        ::setenv("PATH", saved_path.c_str(), 1);
-        fs::current_path(saved_cwd);
-        ASSERT_EQ(started.has_value(), !error) << path.value_or("unset");
-        EXPECT_TRUE(started || started.error().code() == *error) << started.error().debug();
-    }
 }
 
 // The player ignores SIGPIPE, and a thread may block signals; the child starts with neither.
@@ -245,72 +209,54 @@ TEST(StartProcess, ChildStartsWithSignalsAtTheirDefaults)
     std::signal(SIGPIPE, old_handler);
     ASSERT_TRUE(started) << started.error().debug();
 
-    std::ifstream status("/proc/" + std::to_string(started->child.id()) + "/status");
-    std::map<std::string, unsigned long long> masks;
-    for (std::string line, name, hex; std::getline(status, line);) {
-        if (std::istringstream(line) >> name >> hex) masks[name] = std::strtoull(hex.c_str(), nullptr, 16);
-    }
-    EXPECT_EQ(masks["SigIgn:"] & (1ULL << (SIGPIPE - 1)), 0u);
-    EXPECT_EQ(masks["SigBlk:"], 0u);
+    std::ostringstream status;
+    status << std::ifstream("/proc/" + std::to_string(started->child.id()) + "/status").rdbuf();
+    const auto mask = [text = status.str()](const std::string& name) {
+        return std::stoull(text.substr(text.find(name) + name.size()), nullptr, 16);
+    };
+    EXPECT_EQ(mask("SigIgn:") & (1ULL << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(mask("SigBlk:"), 0u);
 }
 
-TEST(PipeStream, ReadsTheChildsOutputOnTheRuntimeUntilItsEnd)
+// Reads chained from the handlers until the end of output, or until `end`
+// (posted while a read waits) aborts the pending one.
+TEST(PipeStream, ReadsOnTheRuntimeUntilTheEndOrAnAbort)
 {
-    const std::pair<const char*, std::size_t> cases[] = {
-        {"frame 2400 1\nframe 100 2\n", 2500},
-        {"frame 100 1\nclose\nhang 60000\n", 100},
-        {"exit 1\n", 0},
+    using End = std::function<void(std::optional<PipeStream>&)>;
+    const std::tuple<const char*, End, std::size_t> cases[] = {
+        {"frame 2400 1\nframe 100 2\n", nullptr, 2500},
+        {"frame 100 1\nclose\nhang 60000\n", nullptr, 100},
+        {"hang 60000\n", [](auto& stream) { stream->cancel(); }, 0},
+        {"hang 60000\n", [](auto& stream) { stream->close(); }, 0},
+        {"hang 60000\n", [](auto& stream) { stream.reset(); }, 0},
     };
-    for (const auto& [plan, bytes] : cases) {
+    for (const auto& [plan, end, bytes] : cases) {
         const ScriptedDecoderSetup setup(plan);
-        asio::io_context context;
-        auto started = start_decoder(ScriptedDecoderSetup::program(), {});
-        ASSERT_TRUE(started) << started.error().debug();
-        auto stream = PipeStream::open(context.get_executor(), std::move(started->output));
-        ASSERT_TRUE(stream) << stream.error().debug();
-        std::array<std::byte, FRAME_SIZE> buffer{};
-        std::size_t total = 0;
-        bool ended = false;
-        std::function<void()> next = [&] {
-            stream->async_read(buffer, [&](Result<std::size_t> got) {
-                ASSERT_TRUE(got) << got.error().debug();
-                total += *got;
-                *got == 0 ? void(ended = true) : next();
-            });
-        };
-        next();
-        context.run_for(10s);
-        EXPECT_TRUE(ended) << plan;
-        EXPECT_EQ(total, bytes) << plan;
-    }
-}
-
-TEST(PipeStream, CancelCloseOrDestructionAbortsAPendingReadWhileOtherHandlersRun)
-{
-    const ScriptedDecoderSetup setup("hang 60000\n");
-    const std::pair<const char*, std::function<void(std::optional<PipeStream>&)>> endings[] = {
-        {"cancel", [](auto& stream) { stream->cancel(); }},
-        {"close", [](auto& stream) { stream->close(); }},
-        {"destroy", [](auto& stream) { stream.reset(); }},
-    };
-    for (const auto& [name, end] : endings) {
         asio::io_context context;
         auto started = start_decoder(ScriptedDecoderSetup::program(), {});
         ASSERT_TRUE(started) << started.error().debug();
         auto opened = PipeStream::open(context.get_executor(), std::move(started->output));
         ASSERT_TRUE(opened) << opened.error().debug();
         std::optional<PipeStream> stream = std::move(*opened);
-        std::array<std::byte, 16> buffer{};
-        std::optional<Error> outcome;
-        // The coroutine form, which rests on the same read.
-        asio::co_spawn(context, [&]() -> asio::awaitable<void> {
-            auto got = co_await stream->read(buffer);
-            outcome = got ? Error::message("read " + std::to_string(*got)) : got.error();
-        }, asio::detached);
-        asio::post(context, [&] { end(stream); });
+        std::array<std::byte, FRAME_SIZE> buffer{};
+        std::size_t total = 0;
+        std::optional<Result<std::size_t>> last;
+        std::function<void()> next = [&] {
+            stream->async_read(buffer, [&](Result<std::size_t> got) {
+                if (!got || *got == 0) return void(last = std::move(got));
+                total += *got;
+                next();
+            });
+        };
+        next();
+        if (end) asio::post(context, [&] { end(stream); });
         context.run_for(10s);
-        ASSERT_TRUE(outcome) << name;
-        EXPECT_EQ(*outcome, Error::system(asio::error::operation_aborted)) << name << ": " << outcome->debug();
+        ASSERT_TRUE(last) << plan;
+        EXPECT_EQ(total, bytes) << plan;
+        // Without `end`, the last read is the end of output (0).
+        const Error aborted = Error::system(asio::error::operation_aborted);
+        EXPECT_EQ(last->has_value(), !end) << plan << (*last ? "" : last->error().debug());
+        EXPECT_TRUE(*last || last->error() == aborted) << plan << ": " << last->error().debug();
     }
 }
 
@@ -392,8 +338,10 @@ TEST(StandardStreams, AreSetUpAsTheDecoderAndSoundPlayerNeed)
         for (const auto& link : descriptors_of(pid)) EXPECT_EQ(link.rfind(own_files, 0), 0u) << pid << ": " << link;
     }
 
-    EXPECT_TRUE(sound->terminate());
-    EXPECT_TRUE(decoder->child.terminate());
+    // Destroyed or replaced, a ChildProcess ends and reaps its child.
+    decoder = Error::message("destroyed");
+    *sound = ChildProcess{};
+    EXPECT_TRUE(reaped(decoder_run->pid) && reaped(sound_run->pid));
     ::close(stray[0]);
     ::close(stray[1]);
 }

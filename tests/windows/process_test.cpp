@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "video/pipe_stream.hpp"
 #include "video/process.hpp"
 #include "video/process_windows.hpp"
 #include "scripted_decoder_log.hpp"
@@ -183,9 +188,79 @@ TEST(ChildProcess, TerminatingRunningOrExitedChildrenSucceeds)
     std::this_thread::sleep_for(500ms);
     const auto status = exited->child.terminate();
     EXPECT_TRUE(status.has_value()) << status.error().debug();
+    EXPECT_EQ(exited->child.poll_exit().value(), ExitStatus{.code = 0});
+    EXPECT_EQ(running->child.poll_exit().value(), ExitStatus{.code = 1});
 
     ChildProcess none;
     EXPECT_TRUE(none.terminate().has_value());
+}
+
+// Through the named pipe: whole frames to the end of output, and a pending
+// read aborted by cancel().
+TEST(PipeStream, ReadsTheScriptedDecodersFramesOnTheRuntime)
+{
+    test::TempDir dir;
+    const std::tuple<const char*, std::size_t, bool> cases[] = {
+        {"frames 3 2400 7\n", 7200, false},
+        {"hang 20000\n", 0, true},
+    };
+    for (const auto& [plan, bytes, cancel] : cases) {
+        test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN", dir.write("plan", plan).string());
+        auto started = start_process(decoder_path, Words{"-i", "x"}, {Stdio::null, Stdio::pipe, Stdio::null});
+        ASSERT_TRUE(started.has_value()) << started.error().debug();
+        asio::io_context context;
+        auto stream = PipeStream::open(context.get_executor(), std::move(started->output));
+        ASSERT_TRUE(stream.has_value()) << stream.error().debug();
+        std::byte buffer[2400];
+        std::size_t total = 0;
+        std::optional<Result<std::size_t>> last;
+        std::function<void()> next = [&] {
+            stream->async_read(buffer, [&](Result<std::size_t> got) {
+                if (!got || *got == 0) return void(last = std::move(got));
+                total += *got;
+                next();
+            });
+        };
+        next();
+        if (cancel) asio::post(context, [&] { stream->cancel(); });
+        context.run_for(15s);
+        ASSERT_TRUE(last.has_value()) << plan;
+        EXPECT_EQ(total, bytes) << plan;
+        if (cancel) {
+            EXPECT_EQ(last->error(), Error::system(asio::error::operation_aborted)) << last->error().debug();
+        } else {
+            EXPECT_EQ(last->value(), 0u) << plan;
+        }
+    }
+}
+
+// Run by the next test only, in a process of its own that it then kills.
+TEST(JobHelper, StartsALingeringChildAndWaits)
+{
+    if (std::getenv("LUMAFLICK_JOB_HELPER") == nullptr) GTEST_SKIP() << "started by ChildProcess.DiesWithItsParent";
+    auto sound = start_process(decoder_path, Words{"-vn"}, {});
+    ASSERT_TRUE(sound.has_value()) << sound.error().debug();
+    std::this_thread::sleep_for(30s);
+}
+
+TEST(ChildProcess, DiesWithItsParent)
+{
+    char self[MAX_PATH];
+    ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    test::TempDir dir;
+    const auto log = dir.path() / "sound.log";
+    test::ScopedEnv log_env("SCRIPTED_DECODER_LOG", log.string());
+    test::ScopedEnv helper("LUMAFLICK_JOB_HELPER", "1");
+    test::ScopedEnv linger("SCRIPTED_DECODER_LINGER_MS", "30000");
+    auto middle = start_process(self, Words{"--gtest_filter=JobHelper.*"}, {});
+    ASSERT_TRUE(middle.has_value()) << middle.error().debug();
+    const auto run = test::wait_for_ready(log, "sound", 10s);
+    ASSERT_TRUE(run.has_value());
+    const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(run->pid));
+    ASSERT_NE(grandchild, nullptr);
+    ASSERT_TRUE(middle->child.terminate().has_value());
+    EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(grandchild);
 }
 
 }  // namespace
