@@ -45,8 +45,9 @@ Heard talk(std::uint16_t port, const std::vector<Step>& steps, std::chrono::mill
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return heard;
+    // Stamped before the connect, so that no accept comes earlier.
     const auto began = Clock::now();
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return heard;
     std::size_t next = 0;
     std::array<std::uint8_t, 4096> buffer{};
     const auto read_some = [&] {
@@ -72,13 +73,6 @@ Heard talk(std::uint16_t port, const std::vector<Step>& steps, std::chrono::mill
     for (pollfd events{fd.get(), POLLIN, 0}; ::poll(&events, 1, 2000) > 0 && read_some();) {
     }
     return heard;
-}
-
-Bytes tiny_packets(std::size_t count)
-{
-    Bytes out;
-    for (std::size_t i = 0; i < count; ++i) out = join({out, tiny_packet(0)});
-    return out;
 }
 
 TEST(FakeLfs, AnswersAndSendsItsScriptLikeLfs)
@@ -138,8 +132,13 @@ TEST(FakeLfs, AnswersAndSendsItsScriptLikeLfs)
         if (c.options.keepalive_every > 0ms) {
             // Five in 550 ms, give or take the end.
             EXPECT_GE(heard.bytes.size(), 3 * 4u);
+            EXPECT_EQ(heard.bytes.size() % 4, 0u);
             EXPECT_LE(heard.bytes.size(), 7 * 4u);
-            EXPECT_EQ(heard.bytes, tiny_packets(heard.bytes.size() / 4));
+            for (std::size_t at = 0; at + 4 <= heard.bytes.size(); at += 4) {
+                EXPECT_EQ(Bytes(heard.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                heard.bytes.begin() + static_cast<std::ptrdiff_t>(at + 4)),
+                          tiny_packet(0));
+            }
         } else {
             EXPECT_EQ(heard.bytes, c.expected);
         }
