@@ -2,7 +2,6 @@
 // ordinary end of the video; a program that cannot start is an error.
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <future>
 #include <thread>
@@ -75,9 +74,7 @@ TEST_F(PlaybackTest, KilledDecoderEndsThePlaybackInAnOrderlyWay)
         EXPECT_EQ(message(messages[0]), line);
 
         // The orderly end stops the sound, which would otherwise linger.
-        const auto status = reap(sound->pid, 2s);
-        ASSERT_TRUE(status) << "the sound process outlived the playback";
-        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << "status " << *status;
+        EXPECT_FALSE(is_running(sound->pid)) << "the sound process outlived the playback";
     }
 }
 
@@ -132,13 +129,14 @@ TEST_F(PlaybackTest, ChildThatCannotStartIsAnErrorWithoutAShell)
         EXPECT_EQ(lfs.bytes(), expected_init(true)) << "only the init reached LFS";
         EXPECT_FALSE(std::filesystem::exists(marker)) << "a child was started through a shell";
 
-        const auto decoder = wait_for_ready(log_, "decoder", c.ffplay ? 5s : 200ms);
         if (!c.ffplay) {
-            EXPECT_FALSE(decoder) << "a decoder was started";
+            EXPECT_FALSE(wait_for_ready(log_, "decoder", 200ms)) << "a decoder was started";
             continue;
         }
-        ASSERT_TRUE(decoder) << "the decoder was not started";
-        EXPECT_TRUE(is_running(decoder->pid)) << "the decoder was stopped on the error path";
+        // The decoder had started; the error ends it, perhaps before it logged.
+        for (const ScriptedRun& child : read_scripted_log(log_)) {
+            EXPECT_FALSE(is_running(child.pid)) << "the " << child.role << " outlived the error";
+        }
     }
 }
 

@@ -124,3 +124,45 @@ TEST_F(PlaybackTest, StalledLfsHoldsTheDecoderBackAndPlaybackCatchesUp)
 
 }  // namespace
 }  // namespace lumaflick::test
+
+namespace lumaflick::test {
+namespace {
+
+// A chatty LFS that reads slowly: every button the player wrote arrives, and
+// the statistics after them, because the player shuts its end and hears LFS
+// out before it closes, rather than resetting what LFS had not read yet.
+TEST_F(PlaybackTest, SlowChattyLfsGetsEveryByte)
+{
+    FakeLfsOptions options;
+    options.answer_version = true;
+    options.keepalive_every = 1s;
+    options.read_rate = 30'000;
+    // Small buffers keep what waits in the kernel to a few seconds of reading.
+    options.receive_buffer = 2048;
+    options.max_segment = 536;
+    FakeLfs& lfs = start_lfs(options);
+    // Ten seconds at 30 frames a second, every frame changing every row.
+    write_plan(repeat("frame 2400 0\nsleep 33\nframe 2400 255\nsleep 33\n", 150));
+    const RunOutcome outcome = play(arguments({"-r", "30"}));
+
+    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
+    ASSERT_EQ(outcome.out_lines.size(), 2U) << outcome.out;
+    const auto numbers = parse_statistics(outcome.out_lines[1].text);
+    ASSERT_TRUE(numbers) << outcome.out_lines[1].text;
+    ASSERT_TRUE(lfs.wait_closed(5s));
+    ASSERT_TRUE(lfs.peer_closed_at()) << "the player closed without shutting its end first";
+
+    const Split split = lfs.packets();
+    EXPECT_EQ(split.trailing_bytes, 0U);
+    ASSERT_FALSE(split.packets.empty());
+    EXPECT_EQ(split.packets.back().type(), insim::ISP_MST);
+    EXPECT_EQ(message(split.packets.back()), outcome.out_lines[1].text);
+    // A skip can make a frame repeat the one before, which sends nothing.
+    const std::size_t buttons = of_type(split.packets, insim::ISP_BTN).size();
+    EXPECT_EQ(buttons % 30, 0U);
+    EXPECT_LE(buttons, 30 * numbers->shown);
+    EXPECT_GE(lfs.sent(), 20U + 4U) << "the fake did not talk";
+}
+
+}  // namespace
+}  // namespace lumaflick::test

@@ -121,3 +121,34 @@ TEST_F(PlaybackTest, KeepAliveCountsFromTheLastWrite)
 
 }  // namespace
 }  // namespace lumaflick::test
+
+namespace lumaflick::test {
+namespace {
+
+// A decoder that stalls sends nothing for as long, and the keep-alive must not
+// wait for its next frame.
+TEST_F(PlaybackTest, KeepAliveWhileTheDecoderIsSilent)
+{
+    write_plan("frame 2400 0\nsleep 3500\nframe 2400 255\n");
+    FakeLfs& lfs = start_lfs();
+    const RunOutcome outcome = play(arguments({"-r", "1000"}), LUMAFLICK_SHORT_KEEPALIVE);
+    EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
+    ASSERT_TRUE(lfs.wait_closed(5s));
+
+    const auto packets = lfs.packets().packets;
+    std::vector<Clock::time_point> blocks;  // the first button of each frame
+    std::size_t keepalives_between = 0;
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        if (packets[i].type() == insim::ISP_BTN && packets[i - 1].type() != insim::ISP_BTN) {
+            blocks.push_back(packets[i].at);
+        }
+        if (packets[i].type() == insim::ISP_TINY && blocks.size() == 1) ++keepalives_between;
+    }
+    ASSERT_EQ(blocks.size(), 2U);
+    // 3.5 s of silence at one keep-alive a second.
+    EXPECT_GE(keepalives_between, 2U);
+    EXPECT_LE(keepalives_between, 4U);
+}
+
+}  // namespace
+}  // namespace lumaflick::test

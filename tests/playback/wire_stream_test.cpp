@@ -1,7 +1,5 @@
 // What LFS receives over a whole playback, byte for byte; what the children
 // were given, and the sound's end with the playback.
-#include <sys/wait.h>
-
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
@@ -11,6 +9,9 @@ struct Address {
     const char* ip;
     bool local;
     bool seek;  // with -s 1.5 -t 2
+    // LFS answers the init and sends a keep-alive every 50 ms, none of which
+    // calls for an answer: the wire stays the same.
+    bool chatty;
 };
 
 void PrintTo(const Address& address, std::ostream* out) { *out << address.ip; }
@@ -33,6 +34,10 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
 {
     FakeLfsOptions options;
     options.address = GetParam().ip;
+    if (GetParam().chatty) {
+        options.answer_version = true;
+        options.keepalive_every = 50ms;
+    }
     FakeLfs& lfs = start_lfs(options);
     write_plan(PLAN);
 
@@ -61,9 +66,7 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     const Words sound_words = GetParam().seek ? Words{"-ss", "1.5", "-i", video_, "-t", "2", "-vn", "-showmode", "0"}
                                               : Words{"-i", video_, "-vn", "-showmode", "0"};
     EXPECT_EQ(sound->args, sound_words);
-    const auto status = reap(sound->pid, 2s);
-    ASSERT_TRUE(status) << "the sound process outlived the playback";
-    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL) << "status " << *status;
+    EXPECT_FALSE(is_running(sound->pid)) << "the sound process outlived the playback";
     EXPECT_FALSE(sound->exit_code) << "it ran out its own time instead of being stopped";
 
     const Split split = lfs.packets();
@@ -120,8 +123,11 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, WireStream,
-                         ::testing::Values(Address{"127.0.0.1", true, false}, Address{"127.0.0.2", false, true}),
+                         ::testing::Values(Address{"127.0.0.1", true, false, false},
+                                           Address{"127.0.0.2", false, true, false},
+                                           Address{"127.0.0.1", true, false, true}),
                          [](const ::testing::TestParamInfo<Address>& address) {
+                             if (address.param.chatty) return "chatty_lfs";
                              return address.param.local ? "local" : "other_loopback_seek";
                          });
 
