@@ -1,7 +1,7 @@
 // The fake LFS's own record keeping: a wrong split or stamp would make every
-// wire assertion of the playback tests meaningless. (The splitter itself is
-// insim-screen's, tested there; the fake's closing and pausing are checked by
-// the fault tests that rely on them.)
+// wire assertion of the playback tests meaningless. (The framing itself is
+// the InSim library's, tested there; the fake's closing and pausing are
+// checked by the fault tests that rely on them.)
 #include <gtest/gtest.h>
 
 #include "fake_lfs.hpp"
