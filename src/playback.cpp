@@ -31,8 +31,9 @@ using TimePoint = std::chrono::steady_clock::time_point;
 constexpr std::chrono::milliseconds FINAL_PAUSE{500};
 // After our end is shut, how long LFS may take nothing more before we close.
 constexpr std::chrono::milliseconds CLOSE_GRACE{2000};
-// However slowly LFS takes the rest, the program ends within this.
-constexpr std::chrono::seconds CLOSE_LIMIT{30};
+// However slowly LFS takes the rest, the program ends within this: our send
+// queue can hold a megabyte or more, over half a minute for a slow reader.
+constexpr std::chrono::minutes CLOSE_LIMIT{2};
 // How often the shrinking of our send queue is looked at while closing.
 constexpr std::chrono::milliseconds CLOSE_POLL{100};
 // A decoder whose output ended at once is given this long to exit, so that
@@ -226,9 +227,11 @@ asio::awaitable<Status> Playback::report()
     co_return ok();
 }
 
-// Closing a socket that holds unread bytes resets the connection, and the
-// peer drops whatever it had not read yet: so our end is shut first, and LFS
-// is heard out until it closes, while it still takes what we sent.
+// Closing a socket that holds unread bytes, or that LFS sends to afterwards,
+// resets the connection, and LFS drops whatever it had not read yet: so our
+// end is shut first, and LFS is heard out until it closes. We give up once it
+// has neither talked nor taken anything from our send queue for a while: an
+// LFS that sends nothing more cannot reset what it has still to read.
 asio::awaitable<void> Playback::close_connection()
 {
     if (!lfs_closed_ && connection_.shutdown_send()) {
@@ -239,6 +242,7 @@ asio::awaitable<void> Playback::close_connection()
             if (auto woke = co_await events_.wait(std::min(std::min(give_up, limit), now() + CLOSE_POLL)); !woke) break;
             if (auto heard = events_.take_lfs()) {
                 if (!*heard || (*heard)->empty()) break;
+                give_up = now() + CLOSE_GRACE;
                 events_.listen_to_lfs();
             }
             const std::optional<std::size_t> left = connection_.unsent_bytes();
