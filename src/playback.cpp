@@ -82,7 +82,7 @@ public:
     asio::awaitable<void> stop() { co_await events_.stop(); }
 
 private:
-    asio::awaitable<Status> start_children();
+    Status start_children();
     asio::awaitable<Status> play();
     asio::awaitable<Status> check_decoder_failure();
     asio::awaitable<Status> report();
@@ -110,7 +110,6 @@ private:
     // Destroyed before the events' sources go: the children end with them.
     std::optional<ChildProcess> ffmpeg_;
     std::optional<ChildProcess> ffplay_;
-    std::optional<PipeReader> output_;
     SteadyClock clock_;
     std::optional<FrameSource> source_;
 };
@@ -125,25 +124,28 @@ asio::awaitable<Status> Playback::run()
         // A close that has already arrived starts nothing.
         co_return heard;
     }
-    if (auto started = co_await start_children(); !started) co_return started;
+    if (auto started = start_children(); !started) co_return started;
     if (auto played = co_await play(); !played) co_return played;
     co_return co_await report();
 }
 
-asio::awaitable<Status> Playback::start_children()
+Status Playback::start_children()
 {
     const std::string filter = make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray);
     auto decoder = start_decoder(args_.ffmpeg_path, ffmpeg_arguments(args_.video_path, args_.s, args_.t, filter));
-    if (!decoder) co_return std::move(decoder).error();
+    if (!decoder) return std::move(decoder).error();
     ffmpeg_ = std::move(decoder->child);
-    output_ = std::move(decoder->output);
+    auto output = PipeStream::open(executor_, std::move(decoder->output));
+    if (!output) return std::move(output).error();
+    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
+    events_.watch_decoder(std::move(*output), *source_);
 
     if (args_.ffplay_path) {
         auto sound = start_sound(*args_.ffplay_path, ffplay_arguments(args_.video_path, args_.s, args_.t));
-        if (!sound) co_return std::move(sound).error();
+        if (!sound) return std::move(sound).error();
         ffplay_ = std::move(*sound);
     }
-    co_return ok();
+    return ok();
 }
 
 asio::awaitable<Status> Playback::play()
@@ -151,10 +153,6 @@ asio::awaitable<Status> Playback::play()
     print_line("Runnin'");
 
     FrameUpdate update = make_frame_update(args_);
-    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
-    auto stream = PipeStream::open(executor_, std::move(*output_));
-    if (!stream) co_return std::move(stream).error();
-    events_.watch_decoder(std::move(*stream), *source_);
     events_.read_frame();
 
     for (;;) {
