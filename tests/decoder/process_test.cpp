@@ -24,6 +24,7 @@
 #include "frame.hpp"
 #include "video/pipe_stream.hpp"
 #include "video/process.hpp"
+#include "pipe_stream_reads.hpp"
 #include "scripted_decoder_setup.hpp"
 
 namespace lumaflick {
@@ -239,18 +240,8 @@ TEST(PipeStream, ReadsOnTheRuntimeUntilTheEndOrAnAbort)
         ASSERT_TRUE(opened) << opened.error().debug();
         std::optional<PipeStream> stream = std::move(*opened);
         std::array<std::byte, FRAME_SIZE> buffer{};
-        std::size_t total = 0;
-        std::optional<Result<std::size_t>> last;
-        std::function<void()> next = [&] {
-            stream->async_read(buffer, [&](Result<std::size_t> got) {
-                if (!got || *got == 0) return void(last = std::move(got));
-                total += *got;
-                next();
-            });
-        };
-        next();
-        if (end) asio::post(context, [&] { end(stream); });
-        context.run_for(10s);
+        const std::function<void()> meanwhile = [&, &end = end] { end(stream); };
+        const auto [total, last] = test::read_to_end(context, stream, buffer, end ? meanwhile : nullptr, 10s);
         ASSERT_TRUE(last) << plan;
         EXPECT_EQ(total, bytes) << plan;
         // Without `end`, the last read is the end of output (0).

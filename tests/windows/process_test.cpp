@@ -15,6 +15,7 @@
 #include "video/pipe_stream.hpp"
 #include "video/process.hpp"
 #include "video/process_windows.hpp"
+#include "pipe_stream_reads.hpp"
 #include "scripted_decoder_log.hpp"
 #include "test_env.hpp"
 #include "wine_paths.hpp"
@@ -209,21 +210,12 @@ TEST(PipeStream, ReadsTheScriptedDecodersFramesOnTheRuntime)
         auto started = start_process(decoder_path, Words{"-i", "x"}, {Stdio::null, Stdio::pipe, Stdio::null});
         ASSERT_TRUE(started.has_value()) << started.error().debug();
         asio::io_context context;
-        auto stream = PipeStream::open(context.get_executor(), std::move(started->output));
-        ASSERT_TRUE(stream.has_value()) << stream.error().debug();
+        auto opened = PipeStream::open(context.get_executor(), std::move(started->output));
+        ASSERT_TRUE(opened.has_value()) << opened.error().debug();
+        std::optional<PipeStream> stream = std::move(*opened);
         std::byte buffer[2400];
-        std::size_t total = 0;
-        std::optional<Result<std::size_t>> last;
-        std::function<void()> next = [&] {
-            stream->async_read(buffer, [&](Result<std::size_t> got) {
-                if (!got || *got == 0) return void(last = std::move(got));
-                total += *got;
-                next();
-            });
-        };
-        next();
-        if (cancel) asio::post(context, [&] { stream->cancel(); });
-        context.run_for(15s);
+        const std::function<void()> cancelling = [&] { stream->cancel(); };
+        const auto [total, last] = test::read_to_end(context, stream, buffer, cancel ? cancelling : nullptr, 15s);
         ASSERT_TRUE(last.has_value()) << plan;
         EXPECT_EQ(total, bytes) << plan;
         if (cancel) {
