@@ -32,7 +32,8 @@ constexpr std::chrono::milliseconds FINAL_PAUSE{500};
 // After our end is shut, how long LFS may take nothing more before we close.
 constexpr std::chrono::milliseconds CLOSE_GRACE{2000};
 // However slowly LFS takes the rest, the program ends within this: our send
-// queue can hold a megabyte or more, over half a minute for a slow reader.
+// queue and LFS's receive buffer can hold a megabyte or more, over half a
+// minute for a slow reader.
 constexpr std::chrono::minutes CLOSE_LIMIT{2};
 // How often the shrinking of our send queue is looked at while closing.
 constexpr std::chrono::milliseconds CLOSE_POLL{100};
@@ -228,24 +229,28 @@ asio::awaitable<Status> Playback::report()
 // Closing a socket that holds unread bytes, or that LFS sends to afterwards,
 // resets the connection, and LFS drops whatever it had not read yet: so our
 // end is shut first, and LFS is heard out until it closes. We give up once it
-// has neither talked nor taken anything from our send queue for a while: an
-// LFS that sends nothing more cannot reset what it has still to read.
+// has taken nothing for a while, neither from our send queue nor from its own
+// receive buffer (the window its packets bring stays the same), unless that
+// buffer is full and LFS still talks: it has our bytes to read, and a packet
+// of its after our close would reset them.
 asio::awaitable<void> Playback::close_connection()
 {
     if (!lfs_closed_ && connection_.shutdown_send()) {
         const TimePoint limit = now() + CLOSE_LIMIT;
         TimePoint give_up = now() + CLOSE_GRACE;
-        std::optional<std::size_t> unsent = connection_.unsent_bytes();
+        std::optional<insim::SendState> taken = connection_.send_state();
+        TimePoint heard_at = now();
         while (now() < std::min(give_up, limit)) {
             if (auto woke = co_await events_.wait(std::min(std::min(give_up, limit), now() + CLOSE_POLL)); !woke) break;
             if (auto heard = events_.take_lfs()) {
                 if (!*heard || (*heard)->empty()) break;
-                give_up = now() + CLOSE_GRACE;
+                heard_at = now();
                 events_.listen_to_lfs();
             }
-            const std::optional<std::size_t> left = connection_.unsent_bytes();
-            if (left && unsent && *left < *unsent) give_up = now() + CLOSE_GRACE;
-            unsent = left;
+            const std::optional<insim::SendState> state = connection_.send_state();
+            const bool full = state && state->peer_window == 0 && now() - heard_at < CLOSE_GRACE;
+            if ((state && taken && *state != *taken) || full) give_up = now() + CLOSE_GRACE;
+            taken = state;
         }
     }
     co_await events_.stop();

@@ -18,8 +18,7 @@
 #endif
 
 #ifdef __linux__
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
+#include "send_state.hpp"
 #endif
 
 namespace insim {
@@ -106,15 +105,13 @@ Status InSimConnection::shutdown_send()
     return ok();
 }
 
-std::optional<std::size_t> InSimConnection::unsent_bytes() noexcept
+std::optional<SendState> InSimConnection::send_state() noexcept
 {
 #ifdef __linux__
-    int queued = 0;
-    if (::ioctl(socket_.native_handle(), SIOCOUTQ, &queued) == 0 && queued >= 0) {
-        return static_cast<std::size_t>(queued);
-    }
-#endif
+    return detail::send_state(socket_.native_handle());
+#else
     return std::nullopt;
+#endif
 }
 
 void InSimConnection::close() noexcept

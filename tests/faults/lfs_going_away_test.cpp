@@ -43,7 +43,7 @@ TEST_F(PlaybackTest, LfsEndingTheConnectionEndsThePlaybackAtOnce)
     close_after_frame.close_after_bytes = INIT_BYTES + 30 * BUTTON_BYTES;
     close_after_frame.answer_version = true;
     FakeLfsOptions wrong_password;
-    wrong_password.password = "A";
+    wrong_password.password.emplace("A");
     FakeLfsOptions answered_then_closed;
     answered_then_closed.script = {{FakeLfsOptions::Scripted::When::after_init, {}, 0, version_packet(1)}};
     answered_then_closed.close_after_script = 0;

@@ -37,6 +37,8 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     if (GetParam().chatty) {
         options.answer_version = true;
         options.keepalive_every = 50ms;
+        // It talks on after our end of file: we close 2 s later, not never.
+        options.outlasts_peer = true;
     }
     FakeLfs& lfs = start_lfs(options);
     write_plan(PLAN);
@@ -52,6 +54,10 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     EXPECT_EQ(outcome.out, "Runnin'\n" + statistics + "\n");
     ASSERT_TRUE(lfs.wait_closed(5s));
     EXPECT_EQ(lfs.connections(), 1);
+    ASSERT_TRUE(lfs.peer_closed_at()) << "the player closed without shutting its end first";
+    if (GetParam().chatty) {
+        EXPECT_LT(between(*lfs.peer_closed_at(), outcome.ended), 2s + SLACK) << "an LFS that never closes held it";
+    }
 
     using Words = std::vector<std::string>;
     const std::string filter = "scale=80:30,fps=1000,format=gray";

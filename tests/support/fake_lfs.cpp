@@ -85,6 +85,7 @@ struct FakeLfs::Link {
     std::size_t written = 0;  // every byte written
     std::optional<std::size_t> close_when_written;
     bool write_failed = false;
+    bool peer_gone = false;  // its end of file has been read
 
     Clock::time_point resume_at;
     bool paused_once = false;
@@ -268,11 +269,12 @@ void FakeLfs::serve(const std::stop_token& stop)
         if (link) {
             run_script(*link, now);
             flush(*link);
-            if (link->close_when_written && (link->written >= *link->close_when_written || link->write_failed)) {
+            if ((link->close_when_written && (link->written >= *link->close_when_written || link->write_failed)) ||
+                (link->peer_gone && link->write_failed)) {
                 finish();
                 continue;
             }
-            reading = now >= link->resume_at && rate_allows(now);
+            reading = !link->peer_gone && now >= link->resume_at && rate_allows(now);
             if (now < link->resume_at) wake = std::min(wake, link->resume_at);
             else if (!reading) wake = std::min(wake, link->rate_from + duration_of(quantum));
             writing = !link->outbox.empty();
@@ -327,7 +329,8 @@ void FakeLfs::serve(const std::stop_token& stop)
         const ssize_t n = ::recv(link->fd.get(), buffer.data(), most, 0);
         if (n == 0) {
             peer_closed(now);
-            finish();
+            if (options_.outlasts_peer) link->peer_gone = true;
+            else finish();
             continue;
         }
         if (n < 0) {

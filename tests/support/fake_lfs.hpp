@@ -81,6 +81,9 @@ struct FakeLfsOptions {
     std::vector<Scripted> script;
     // Closes the connection right after sending the script entry with this index (e.g. to close after an IS_VER).
     std::optional<std::size_t> close_after_script;
+    // Never closes after the peer's end of file: it stops reading, goes on
+    // writing (keep-alives) and closes only when a write fails.
+    bool outlasts_peer = false;
 };
 
 // What one read returned, stamped when it returned.

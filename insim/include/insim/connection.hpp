@@ -10,6 +10,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "insim/packets.hpp"
+#include "insim/send_state.hpp"
 #include "insim/result.hpp"
 
 namespace insim {
@@ -37,8 +38,8 @@ public:
     // We send no more: LFS reads to the end of what we sent, then sees the
     // end of the stream.
     Status shutdown_send();
-    // Bytes written but not yet taken by LFS, where the system tells (Linux).
-    [[nodiscard]] std::optional<std::size_t> unsent_bytes() noexcept;
+    // Where the system tells (Linux).
+    [[nodiscard]] std::optional<SendState> send_state() noexcept;
     void close() noexcept;
 
     InSimConnection(InSimConnection&&) noexcept = default;
