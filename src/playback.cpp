@@ -231,8 +231,8 @@ asio::awaitable<Status> Playback::report()
 // end is shut first, and LFS is heard out until it closes. We give up once it
 // has taken nothing for a while, neither from our send queue nor from its own
 // receive buffer (the window its packets bring stays the same), unless that
-// buffer is full and LFS still talks: it has our bytes to read, and a packet
-// of its after our close would reset them.
+// buffer is full, or we cannot tell, and LFS still talks: it may have our
+// bytes to read, and a packet of its after our close would reset them.
 asio::awaitable<void> Playback::close_connection()
 {
     if (!lfs_closed_ && connection_.shutdown_send()) {
@@ -248,7 +248,9 @@ asio::awaitable<void> Playback::close_connection()
                 events_.listen_to_lfs();
             }
             const std::optional<insim::SendState> state = connection_.send_state();
-            const bool full = state && state->peer_window == 0 && now() - heard_at < CLOSE_GRACE;
+            // Where the system does not tell (Windows), LFS talking counts as LFS busy.
+            const bool full = now() - heard_at < CLOSE_GRACE &&
+                              (!state || !state->peer_window || *state->peer_window == 0);
             if ((state && taken && *state != *taken) || full) give_up = now() + CLOSE_GRACE;
             taken = state;
         }
