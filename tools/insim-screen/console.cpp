@@ -1,6 +1,7 @@
 #include "console.hpp"
 
 #include <cinttypes>
+#include <cstring>
 
 #include "png_image.hpp"
 #include "terminal.hpp"
@@ -46,7 +47,39 @@ void Console::accepted(const InitPacket& init)
 
 void Console::packet(SessionTime at, const DecodedPacket& packet)
 {
-    if (config_.transcript != nullptr) config_.transcript->write_line(transcript_line(at, packet));
+    if (config_.transcript == nullptr) return;
+    config_.transcript->write_line(
+        transcript_line(at, packet, config_.guests ? ButtonUcid::shown : ButtonUcid::left_out));
+}
+
+void Console::event(SessionTime at, const Event& event)
+{
+    if (config_.transcript != nullptr) config_.transcript->write_line(transcript_line(at, event));
+    const std::string line = "event: " + printable(describe(event));
+    if (config_.terminal) {
+        remember(line);
+    } else {
+        put(out_, line + "\n");
+    }
+}
+
+// A connection not there (yet, or any more) shows as its last screen, or empty.
+void Console::draw(const Session& session, std::uint8_t ucid)
+{
+    if (const auto* connection = session.connections().last_seen(ucid)) {
+        connection->screen.draw(picture_);
+    } else {
+        picture_.clear();
+    }
+}
+
+void Console::snapshot(const std::string& path)
+{
+    if (auto written = write_png(path, picture_image(picture_)); !written) {
+        fail(written.failure());
+    } else {
+        put(out_, "snapshot written to " + path + "\n");
+    }
 }
 
 void Console::message(std::string_view text)
@@ -73,10 +106,17 @@ void Console::warning(std::string_view text)
 void Console::redraw(const Session& session)
 {
     if (!config_.terminal) return;
-    session.screen().draw(picture_);
-    char header[160];
+    draw(session, config_.shown);
+    const auto* shown = session.connections().last_seen(config_.shown);
+    char header[200];
     std::snprintf(header, sizeof header, "insim-screen %s  client %s  frames %" PRIu64 "  buttons %zu",
-                  config_.listen.c_str(), client_.c_str(), session.statistics().frames, session.screen().size());
+                  config_.listen.c_str(), client_.c_str(), session.statistics().frames,
+                  shown != nullptr ? shown->screen.size() : std::size_t{0});
+    if (config_.guests) {
+        const std::size_t length = std::strlen(header);
+        std::snprintf(header + length, sizeof header - length, "  UCID %u%s", unsigned{config_.shown},
+                      shown == nullptr ? " (not connected)" : (shown->left_at ? " (left)" : ""));
+    }
     footer_lines_.assign(footer_.begin(), footer_.end());
     ansi_screen(picture_, header, footer_lines_, frame_);
     put(out_, frame_);
@@ -84,7 +124,7 @@ void Console::redraw(const Session& session)
 
 void Console::disconnected(const Session& session, SessionTime lasted)
 {
-    session.screen().draw(picture_);
+    draw(session, config_.shown);
     if (config_.terminal) {
         put(out_, ANSI_END);
         for (const auto& line : held_) put(err_, "insim-screen: " + line + "\n");
@@ -93,17 +133,23 @@ void Console::disconnected(const Session& session, SessionTime lasted)
         put(out_, plain_picture(picture_));
     }
     if (config_.snapshot) {
-        if (auto written = write_png(*config_.snapshot, picture_image(picture_)); !written) {
-            fail(written.failure());
-        } else {
-            put(out_, "snapshot written to " + *config_.snapshot + "\n");
+        draw(session, HOST_UCID);
+        snapshot(*config_.snapshot);
+    }
+    for (const auto& guest : config_.guest_snapshots) {
+        if (session.connections().last_seen(guest.ucid) == nullptr) {
+            fail({"no connection had UCID " + std::to_string(guest.ucid) + ": " + guest.path + " not written"});
+            continue;
         }
+        draw(session, guest.ucid);
+        snapshot(guest.path);
     }
     if (config_.transcript != nullptr) {
         if (auto flushed = config_.transcript->finish(); !flushed) fail(flushed.failure());
     }
     put(out_, "client " + client_ + ": " + std::string(describe(session.end())) + "\n");
     put(out_, format_summary(session.statistics(), lasted));
+    if (config_.guests) put(out_, format_connections(session.connections(), session.statistics().unaddressed));
 }
 
 void Console::remember(std::string line)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "options.hpp"
 #include "server.hpp"
 #include "transcript.hpp"
 
@@ -14,8 +15,13 @@ namespace insim_screen {
 struct ConsoleConfig {
     bool terminal = false;  // standard output is a terminal: draw the picture in place
     std::string listen;     // shown in the header
-    std::optional<std::string> snapshot;
+    std::optional<std::string> snapshot;  // the host's screen
     Transcript* transcript = nullptr;
+    // A host with guests: button UCIDs in the transcript, events on the
+    // console, and a report on every connection at the end.
+    bool guests = false;
+    std::uint8_t shown = 0;  // the connection drawn on the terminal and in the plain picture
+    std::vector<GuestSnapshot> guest_snapshots;
 };
 
 // The server's events on the console: the picture in 24-bit colour redrawn in
@@ -32,12 +38,15 @@ public:
     void warning(std::string_view text) override;
     void redraw(const Session& session) override;
     void disconnected(const Session& session, SessionTime lasted) override;
+    void event(SessionTime at, const Event& event) override;
 
     // The first snapshot or transcript failure, if any.
     [[nodiscard]] const std::optional<Failure>& failure() const noexcept { return failure_; }
 
 private:
     void remember(std::string line);
+    void draw(const Session& session, std::uint8_t ucid);
+    void snapshot(const std::string& path);
     void fail(const Failure& failure);
 
     ConsoleConfig config_;

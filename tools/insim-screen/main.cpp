@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <asio/co_spawn.hpp>
@@ -15,6 +16,7 @@
 #include "console.hpp"
 #include "options.hpp"
 #include "server.hpp"
+#include "stdin_events.hpp"
 #include "transcript.hpp"
 
 namespace {
@@ -52,7 +54,7 @@ SessionConfig session_config(const ScreenOptions& options)
     return config;
 }
 
-int run(const ScreenOptions& options)
+int run(const ScreenOptions& options, bool stdin_open)
 {
     std::optional<Transcript> transcript;
     if (options.transcript) {
@@ -67,11 +69,15 @@ int run(const ScreenOptions& options)
     config.session = session_config(options);
     config.keep = options.keep;
     config.keepalive_interval = options.keepalive;
+    config.script = options.events;
 
     ConsoleConfig console_config;
     console_config.terminal = ::isatty(::fileno(stdout)) == 1;
     console_config.snapshot = options.snapshot;
     console_config.transcript = transcript ? &*transcript : nullptr;
+    console_config.guests = options.with_guests();
+    console_config.shown = options.show;
+    console_config.guest_snapshots = options.guest_snapshots;
     Console console(std::move(console_config), stdout, stderr);
 
     Server server(context, config, console);
@@ -89,11 +95,15 @@ int run(const ScreenOptions& options)
         if (!ec) server.stop();
     });
 
+    StdinEvents stdin_events(context, server, console);
+    if (options.stdin_events && stdin_open) stdin_events.start();
+
     std::optional<SessionEnd> end;
     asio::co_spawn(context, server.serve(), [&](std::exception_ptr failure, SessionEnd result) {
         if (!failure) end = result;
         std::error_code ignored;
         signals.cancel(ignored);
+        stdin_events.stop();
     });
     context.run();
 
@@ -107,6 +117,8 @@ int run(const ScreenOptions& options)
 
 int main(int argc, char** argv)
 {
+    // Asked before anything is opened: a closed descriptor 0 would be the next file's.
+    const bool stdin_open = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
     std::vector<std::string> words(argv, argv + argc);
     if (words.empty()) words.emplace_back("insim-screen");
     auto parsed = parse_options(words);
@@ -116,7 +128,7 @@ int main(int argc, char** argv)
         return exit->status;
     }
     try {
-        return run(std::get<ScreenOptions>(parsed));
+        return run(std::get<ScreenOptions>(parsed), stdin_open);
     } catch (const std::exception& e) {
         return fail(std::string("internal error: ") + e.what());
     }

@@ -1,26 +1,34 @@
 #include "options.hpp"
 
-#include <charconv>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "decimal.hpp"
 #include "insim/packets.hpp"
 
 namespace insim_screen {
 
 namespace {
 
-// Decimal digits only, no sign, no leading zero unless the number is 0.
 template <typename Number>
-std::optional<Number> parse_decimal(std::string_view text, std::uint32_t most)
+std::optional<Number> parse_number(std::string_view text, std::uint32_t most)
 {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == '0')) return std::nullopt;
-    std::uint32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size() || value > most) return std::nullopt;
-    return static_cast<Number>(value);
+    const auto value = parse_decimal(text, most);
+    if (!value) return std::nullopt;
+    return static_cast<Number>(*value);
+}
+
+std::optional<std::string> read_text_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) return std::nullopt;
+    return std::move(text).str();
 }
 
 OptionsExit usage_error(const CLI::App& app, const std::string& text)
@@ -39,12 +47,12 @@ std::optional<ListenAddress> parse_listen_address(std::string_view text)
     for (std::size_t i = 0; i < 4; ++i) {
         const auto dot = host.find('.');
         if ((i < 3) == (dot == std::string_view::npos)) return std::nullopt;
-        const auto part = parse_decimal<std::uint8_t>(host.substr(0, dot), 255);
+        const auto part = parse_number<std::uint8_t>(host.substr(0, dot), 255);
         if (!part) return std::nullopt;
         result.address[i] = *part;
         host = i < 3 ? host.substr(dot + 1) : std::string_view{};
     }
-    const auto port = parse_decimal<std::uint16_t>(text.substr(colon + 1), 65535);
+    const auto port = parse_number<std::uint16_t>(text.substr(colon + 1), 65535);
     if (!port || result.address[0] != 127) return std::nullopt;
     result.port = *port;
     return result;
@@ -57,6 +65,9 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     std::string listen = "127.0.0.1:11000";
     std::string keepalive = "30000";
     ScreenOptions options;
+    std::optional<std::string> events;
+    std::string show = "0";
+    std::vector<std::string> guest_snapshots;
     app.add_option("--listen", listen, "Loopback address and port to listen on (port 0: any free one)")
         ->type_name("ADDR:PORT")
         ->capture_default_str();
@@ -71,6 +82,21 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     app.add_option("--keepalive", keepalive, "Send a keep-alive (TINY_NONE) this often, as LFS does (0: never)")
         ->type_name("MS")
         ->capture_default_str();
+    app.add_option("--events", events,
+                   "Play events to each client, one a line: AT_MS join UCID [NAME], AT_MS leave UCID, "
+                   "AT_MS clear UCID (the user clears the buttons: the screen empties, the client gets "
+                   "BFN_USER_CLEAR), AT_MS request UCID (BFN_REQUEST); AT_MS counts from the client's init "
+                   "packet; blank lines and # comments are skipped")
+        ->type_name("FILE");
+    app.add_flag("--stdin-events", options.stdin_events,
+                 "Read events from standard input as they come, one a line without AT_MS (join 2 bob)");
+    app.add_option("--show", show, "The connection whose screen the terminal draws (0: the host's)")
+        ->type_name("UCID")
+        ->capture_default_str();
+    app.add_option("--guest-snapshot", guest_snapshots,
+                   "Write connection UCID's last screen as a PNG when the client leaves (a guest that left "
+                   "before: its screen as it left); may be repeated")
+        ->type_name("UCID=FILE.png");
 
     std::vector<const char*> argv;
     argv.reserve(words.size());
@@ -90,11 +116,29 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     }
     options.listen = *address;
     // A day at most; 0 sends none.
-    const auto keepalive_ms = parse_decimal<std::uint32_t>(keepalive, 86'400'000);
+    const auto keepalive_ms = parse_number<std::uint32_t>(keepalive, 86'400'000);
     if (!keepalive_ms) return usage_error(app, "--keepalive: \"" + keepalive + "\" is not a number of milliseconds");
     options.keepalive = std::chrono::milliseconds(*keepalive_ms);
     if (options.password && options.password->size() >= insim::ADMIN_SIZE) {
         return usage_error(app, "--password: an InSim admin password has at most 15 characters");
+    }
+    if (events) {
+        const auto text = read_text_file(*events);
+        if (!text) return usage_error(app, "--events: cannot read " + *events);
+        auto script = parse_event_script(*text);
+        if (!script) return usage_error(app, "--events: " + *events + ": " + script.failure().text);
+        options.events = std::move(*script);
+    }
+    const auto shown = parse_number<std::uint8_t>(show, 254);
+    if (!shown) return usage_error(app, "--show: \"" + show + "\" is not a UCID (0 to 254)");
+    options.show = *shown;
+    for (const auto& snapshot : guest_snapshots) {
+        const auto equals = snapshot.find('=');
+        const auto ucid = parse_number<std::uint8_t>(std::string_view(snapshot).substr(0, equals), 254);
+        if (equals == std::string::npos || !ucid || equals + 1 == snapshot.size()) {
+            return usage_error(app, "--guest-snapshot: \"" + snapshot + "\" is not UCID=FILE.png (UCID 0 to 254)");
+        }
+        options.guest_snapshots.push_back({*ucid, snapshot.substr(equals + 1)});
     }
     return options;
 }

@@ -10,6 +10,7 @@ namespace {
 constexpr std::size_t INIT_LENGTH = sizeof(insim::IS_ISI);
 constexpr std::size_t MESSAGE_LENGTH = sizeof(insim::IS_MST);
 constexpr std::size_t TINY_LENGTH = sizeof(insim::IS_TINY);
+constexpr std::size_t BUTTON_FUNCTION_LENGTH = 8;
 constexpr std::size_t BUTTON_HEAD = offsetof(insim::IS_BTN, Text);
 constexpr std::size_t BUTTON_LONGEST = sizeof(insim::IS_BTN);
 
@@ -82,6 +83,12 @@ DecodedPacket decode_tiny(std::span<const std::uint8_t> p)
     return TinyPacket{p[2], p[3]};
 }
 
+DecodedPacket decode_button_function(std::span<const std::uint8_t> p)
+{
+    if (p.size() != BUTTON_FUNCTION_LENGTH) return wrong_length(p, BUTTON_FUNCTION_LENGTH);
+    return ButtonFunctionPacket{p[2], p[3], p[4], p[5], p[6], p[7]};
+}
+
 }  // namespace
 
 DecodedPacket decode_packet(std::span<const std::uint8_t> packet)
@@ -95,6 +102,7 @@ DecodedPacket decode_packet(std::span<const std::uint8_t> packet)
         case insim::ISP_BTN: return decode_button(packet);
         case insim::ISP_MST: return decode_message(packet);
         case insim::ISP_TINY: return decode_tiny(packet);
+        case ISP_BFN: return decode_button_function(packet);
         default: return MalformedPacket{packet[1], "unknown packet type " + std::to_string(packet[1])};
     }
 }
@@ -107,6 +115,9 @@ std::string packet_type_name(std::uint8_t type)
         case insim::ISP_TINY: return "IS_TINY";
         case insim::ISP_MST: return "IS_MST";
         case insim::ISP_BTN: return "IS_BTN";
+        case ISP_NCN: return "IS_NCN";
+        case ISP_CNL: return "IS_CNL";
+        case ISP_BFN: return "IS_BFN";
         default: return "type " + std::to_string(type);
     }
 }

@@ -13,7 +13,15 @@ namespace insim_screen {
 
 // Packets a host sends or answers, beyond the player's own header.
 inline constexpr std::uint8_t ISP_VER = 2;
+inline constexpr std::uint8_t ISP_NCN = 18;
+inline constexpr std::uint8_t ISP_CNL = 19;
+inline constexpr std::uint8_t ISP_BFN = 42;
 inline constexpr std::uint8_t TINY_CLOSE = 2;
+inline constexpr std::uint8_t TINY_NCN = 13;
+inline constexpr std::uint8_t BFN_DEL_BTN = 0;
+inline constexpr std::uint8_t BFN_CLEAR = 1;
+inline constexpr std::uint8_t BFN_USER_CLEAR = 2;
+inline constexpr std::uint8_t BFN_REQUEST = 3;
 
 // Fields as on the wire; texts end at their first zero byte or at the field's end.
 struct InitPacket {
@@ -50,13 +58,24 @@ struct TinyPacket {
     std::uint8_t SubT = 0;
 };
 
+// IS_BFN: delete a button (or ClickID to ClickMax), or clear all of them.
+struct ButtonFunctionPacket {
+    std::uint8_t ReqI = 0;
+    std::uint8_t SubT = 0;
+    std::uint8_t UCID = 0;
+    std::uint8_t ClickID = 0;
+    std::uint8_t ClickMax = 0;
+    std::uint8_t Inst = 0;
+};
+
 // A packet that cannot be taken: unknown type, wrong size, bad field.
 struct MalformedPacket {
     std::uint8_t Type = 0;
     std::string problem;
 };
 
-using DecodedPacket = std::variant<InitPacket, ButtonPacket, MessagePacket, TinyPacket, MalformedPacket>;
+using DecodedPacket =
+    std::variant<InitPacket, ButtonPacket, MessagePacket, TinyPacket, ButtonFunctionPacket, MalformedPacket>;
 
 // Decodes one whole packet as cut by insim::PacketFramer (at least 4 bytes, length
 // = size byte × 4). Never fails: whatever it cannot take is a MalformedPacket.

@@ -14,6 +14,16 @@ bool ButtonScreen::set(std::uint8_t click_id, Button button)
     return true;
 }
 
+void ButtonScreen::erase(std::uint8_t click_id) noexcept
+{
+    if (click_id < MAX_BUTTONS) buttons_[click_id].reset();
+}
+
+void ButtonScreen::clear() noexcept
+{
+    for (auto& button : buttons_) button.reset();
+}
+
 const Button* ButtonScreen::find(std::uint8_t click_id) const noexcept
 {
     if (click_id >= MAX_BUTTONS || !buttons_[click_id]) return nullptr;

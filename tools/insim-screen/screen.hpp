@@ -29,6 +29,8 @@ class ButtonScreen {
 public:
     // False, and nothing changes, for a ClickID of 240 or more.
     bool set(std::uint8_t click_id, Button button);
+    void erase(std::uint8_t click_id) noexcept;
+    void clear() noexcept;
     [[nodiscard]] const Button* find(std::uint8_t click_id) const noexcept;
     [[nodiscard]] std::size_t size() const noexcept;
 

@@ -1,5 +1,6 @@
 #include "server.hpp"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,11 +62,17 @@ std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint)
 struct Server::Link : SessionObserver {
     Link(asio::ip::tcp::socket& client, ServerEvents& server_events, const SessionConfig& config)
         : socket(client), events(server_events), outgoing(client.get_executor()), dirty(client.get_executor()),
-          session(config, *this)
+          login(client.get_executor()), session(config, *this)
     {
     }
 
-    void accepted(const InitPacket& init) override { events.accepted(init); }
+    void accepted(const InitPacket& init) override
+    {
+        logged_in = Clock::now();
+        login.notify();
+        events.accepted(init);
+    }
+    void event(SessionTime at, const Event& event) override { events.event(at, event); }
     void packet(SessionTime at, const DecodedPacket& decoded) override { events.packet(at, decoded); }
     // Messages and warnings show under the picture, so they redraw it too.
     void message(std::string_view text) override
@@ -84,7 +91,9 @@ struct Server::Link : SessionObserver {
     ServerEvents& events;
     Signal outgoing;
     Signal dirty;
+    Signal login;
     Session session;
+    std::optional<Clock::time_point> logged_in;
     Clock::time_point opened = Clock::now();
     Clock::time_point last_read = opened;
     bool done = false;
@@ -149,11 +158,14 @@ asio::awaitable<SessionEnd> Server::run_client(asio::ip::tcp::socket socket)
     const auto peer = socket.remote_endpoint(ignored);
     Link link(socket, events_, config_.session);
     client_ = &socket;
+    link_ = &link;
     events_.connected(peer);
 
-    co_await (read_loop(link) || idle_watch(link) || write_loop(link) || keepalive_loop(link) || paint_loop(link));
+    co_await (read_loop(link) || idle_watch(link) || write_loop(link) || keepalive_loop(link) || paint_loop(link) ||
+              script_loop(link));
 
     client_ = nullptr;
+    link_ = nullptr;
     socket.close(ignored);
     events_.redraw(link.session);
     events_.disconnected(link.session, Clock::now() - link.opened);
@@ -253,6 +265,37 @@ asio::awaitable<void> Server::paint_loop(Link& link)
         pause.expires_after(config_.redraw_interval);
         co_await pause.async_wait(use_tuple);
     }
+}
+
+asio::awaitable<void> Server::script_loop(Link& link)
+{
+    asio::steady_timer timer(link.socket.get_executor());
+    while (!link.done && !link.logged_in) co_await link.login.wait();
+    for (const auto& timed : config_.script) {
+        if (link.done) co_return;
+        timer.expires_at(*link.logged_in + timed.at);
+        const auto [ec] = co_await timer.async_wait(use_tuple);
+        if (ec || link.done) co_return;
+        apply(link, timed.event);
+    }
+    // Its end would end the other loops.
+    timer.expires_at(Clock::time_point::max());
+    co_await timer.async_wait(use_tuple);
+}
+
+void Server::act(const Event& event)
+{
+    if (link_ == nullptr || !link_->logged_in || !link_->session.is_open()) {
+        events_.warning("no client logged in: " + describe(event) + " ignored");
+        return;
+    }
+    apply(*link_, event);
+}
+
+void Server::apply(Link& link, const Event& event)
+{
+    link.session.apply(event, Clock::now() - link.opened);
+    if (!link.session.outbox().empty()) link.outgoing.notify();
 }
 
 }  // namespace insim_screen

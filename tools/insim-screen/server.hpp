@@ -7,6 +7,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include "events.hpp"
 #include "failure.hpp"
 #include "session.hpp"
 
@@ -20,6 +21,8 @@ struct ServerConfig {
     std::chrono::milliseconds idle_timeout{70'000};
     std::chrono::milliseconds keepalive_interval{30'000};
     std::chrono::milliseconds redraw_interval{33};
+    // Played to each client, timed from its init packet.
+    std::vector<TimedEvent> script;
 };
 
 // What the console, the transcript and the snapshot see of the server.
@@ -48,6 +51,9 @@ public:
     // Stops listening and closes the current client's connection.
     void stop();
 
+    // An event for the client logged in now; with none, a warning.
+    void act(const Event& event);
+
 private:
     struct Link;
     asio::awaitable<SessionEnd> run_client(asio::ip::tcp::socket socket);
@@ -56,12 +62,15 @@ private:
     asio::awaitable<void> keepalive_loop(Link& link);
     asio::awaitable<void> idle_watch(Link& link);
     asio::awaitable<void> paint_loop(Link& link);
+    asio::awaitable<void> script_loop(Link& link);
+    static void apply(Link& link, const Event& event);
 
     asio::io_context& context_;
     ServerConfig config_;
     ServerEvents& events_;
     asio::ip::tcp::acceptor acceptor_;
     asio::ip::tcp::socket* client_ = nullptr;  // the socket being served, for stop()
+    Link* link_ = nullptr;                      // and its session, for act()
     bool stopped_ = false;
 };
 

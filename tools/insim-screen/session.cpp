@@ -1,5 +1,6 @@
 #include "session.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <variant>
 
@@ -95,6 +96,8 @@ void Session::take(std::span<const std::uint8_t> packet, SessionTime at)
         observer_.message(message->Msg);
     } else if (const auto* tiny = std::get_if<TinyPacket>(&decoded)) {
         take_tiny(*tiny);
+    } else if (const auto* function = std::get_if<ButtonFunctionPacket>(&decoded)) {
+        take_button_function(*function);
     } else if (std::holds_alternative<InitPacket>(decoded)) {
         warn("IS_ISI on an open connection ignored");
     } else {
@@ -116,10 +119,8 @@ void Session::take_init(const InitPacket& init)
         return;
     }
     init_ = init;
-    if (init.ReqI != 0) {
-        const auto version = make_version_packet(init.ReqI);
-        outbox_.insert(outbox_.end(), version.begin(), version.end());
-    }
+    connections_.set_local((init.Flags & insim::ISF_LOCAL) != 0);
+    if (init.ReqI != 0) send(make_version_packet(init.ReqI));
     observer_.accepted(init);
 }
 
@@ -137,9 +138,76 @@ void Session::take_button(ButtonPacket& button, SessionTime at)
     last_button_at_ = at;
     last_click_id_ = button.ClickID;
 
-    Button shown{button.L, button.T, button.W, button.H, button.BStyle, std::move(button.Text)};
-    screen_.set(button.ClickID, std::move(shown));
+    const Button shown{button.L, button.T, button.W, button.H, button.BStyle, std::move(button.Text)};
+    if (connections_.show(button.UCID, button.ClickID, shown) == 0) {
+        unaddressed("IS_BTN", button.UCID);
+        return;
+    }
     observer_.screen_changed();
+}
+
+void Session::take_button_function(const ButtonFunctionPacket& function)
+{
+    std::size_t reached = 0;
+    if (function.SubT == BFN_DEL_BTN) {
+        reached = connections_.erase(function.UCID, function.ClickID, std::max(function.ClickID, function.ClickMax));
+    } else if (function.SubT == BFN_CLEAR) {
+        reached = connections_.erase_all(function.UCID);
+    } else {
+        warn("IS_BFN with SubT " + std::to_string(function.SubT) + " ignored");
+        return;
+    }
+    if (reached == 0) {
+        unaddressed("IS_BFN", function.UCID);
+        return;
+    }
+    observer_.screen_changed();
+}
+
+void Session::unaddressed(std::string_view type, std::uint8_t ucid)
+{
+    ++statistics_.unaddressed;
+    if (warned_ucids_.test(ucid)) return;
+    warned_ucids_.set(ucid);
+    warn(std::string(type) + " for UCID " + std::to_string(ucid) +
+         ", which is not connected, ignored (and any more for it)");
+}
+
+void Session::apply(const Event& event, SessionTime at)
+{
+    if (!is_open() || !init_) return;
+    observer_.event(at, event);
+    const auto total = [this] { return static_cast<std::uint8_t>(connections_.present().size()); };
+    const std::string refused = describe(event) + " ignored: ";
+    // A local client's clear and request are the host's own screen's.
+    const std::uint8_t screen = connections_.local() ? HOST_UCID : event.ucid;
+    switch (event.kind) {
+        case EventKind::join:
+            if (!connections_.join(event.ucid, event.name)) return warn(refused + "the UCID is connected already");
+            send(make_new_connection_packet({0, event.ucid, event.name, total()}));
+            break;
+        case EventKind::leave:
+            if (!connections_.leave(event.ucid, at)) return warn(refused + "no guest has the UCID");
+            send(make_connection_left_packet(event.ucid, total()));
+            break;
+        case EventKind::clear:
+            if (!connections_.user_clear(screen)) return warn(refused + "no connection has the UCID");
+            send(make_button_function_packet(BFN_USER_CLEAR, screen));
+            break;
+        case EventKind::request:
+            if (!connections_.user_request(screen)) return warn(refused + "no connection has the UCID");
+            send(make_button_function_packet(BFN_REQUEST, screen));
+            break;
+    }
+    // A connection that left may take UCID-addressed buttons again once it is back.
+    if (event.kind == EventKind::join) warned_ucids_.reset(event.ucid);
+    observer_.screen_changed();
+}
+
+template <std::size_t N>
+void Session::send(const std::array<std::uint8_t, N>& packet)
+{
+    outbox_.insert(outbox_.end(), packet.begin(), packet.end());
 }
 
 void Session::take_tiny(const TinyPacket& tiny)
@@ -147,6 +215,13 @@ void Session::take_tiny(const TinyPacket& tiny)
     if (tiny.SubT == insim::TINY_NONE) return;  // keep-alive
     if (tiny.SubT == TINY_CLOSE) {
         end_ = SessionEnd::closed_by_client;
+        return;
+    }
+    if (tiny.SubT == TINY_NCN) {
+        const auto total = static_cast<std::uint8_t>(connections_.present().size());
+        for (const auto& connection : connections_.present()) {
+            send(make_new_connection_packet({tiny.ReqI, connection.ucid, connection.name, total}));
+        }
         return;
     }
     warn("IS_TINY with SubT " + std::to_string(tiny.SubT) + " ignored");

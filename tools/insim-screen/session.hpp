@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -11,6 +12,8 @@
 
 #include "insim/incoming.hpp"
 #include "insim/packets.hpp"
+#include "connections.hpp"
+#include "events.hpp"
 #include "packet_decoder.hpp"
 #include "screen.hpp"
 #include "statistics.hpp"
@@ -40,6 +43,7 @@ public:
     virtual void message(std::string_view) {}
     virtual void warning(std::string_view) {}
     virtual void screen_changed() {}
+    virtual void event(SessionTime, const Event&) {}
 };
 
 // One client's connection as LFS sees it, over bytes only: checks the IS_ISI,
@@ -56,11 +60,17 @@ public:
     // The host closes it, for the given reason and with a warning when one is
     // given; a closed session stays as it is.
     void close(SessionEnd why, const std::string& warning = {});
+    // A connection of the host joins or leaves, or its user clears the buttons
+    // or asks for them: the screens change, and the client hears of it as from
+    // LFS. Taken only while the session is open and logged in.
+    void apply(const Event& event, SessionTime at);
 
     [[nodiscard]] bool is_open() const noexcept { return end_ == SessionEnd::open; }
     [[nodiscard]] SessionEnd end() const noexcept { return end_; }
     [[nodiscard]] const std::optional<InitPacket>& init() const noexcept { return init_; }
-    [[nodiscard]] const ButtonScreen& screen() const noexcept { return screen_; }
+    // The host's own screen.
+    [[nodiscard]] const ButtonScreen& screen() const noexcept { return connections_.host().screen; }
+    [[nodiscard]] const Connections& connections() const noexcept { return connections_; }
     [[nodiscard]] const Statistics& statistics() const noexcept { return statistics_; }
     // Bytes to send to the client; the caller takes them out.
     [[nodiscard]] std::vector<std::uint8_t>& outbox() noexcept { return outbox_; }
@@ -70,6 +80,10 @@ private:
     void take_init(const InitPacket& init);
     void take_button(ButtonPacket& button, SessionTime at);
     void take_tiny(const TinyPacket& tiny);
+    void take_button_function(const ButtonFunctionPacket& function);
+    void unaddressed(std::string_view type, std::uint8_t ucid);
+    template <std::size_t N>
+    void send(const std::array<std::uint8_t, N>& packet);
     void warn(const std::string& text);
 
     SessionConfig config_;
@@ -80,7 +94,8 @@ private:
     // Size and Type of the unfinished packet, for the warning when the stream ends inside it.
     std::array<std::uint8_t, 2> pending_head_{};
     std::vector<std::uint8_t> outbox_;
-    ButtonScreen screen_;
+    Connections connections_;
+    std::bitset<256> warned_ucids_;  // a UCID not connected is warned about once
     Statistics statistics_;
     std::optional<SessionTime> last_button_at_;
     std::uint8_t last_click_id_ = 0;

@@ -16,6 +16,7 @@ struct Statistics {
     std::array<TypeCount, 256> by_type{};  // indexed by the Type byte
     std::uint64_t frames = 0;
     std::uint64_t warnings = 0;
+    std::uint64_t unaddressed = 0;  // button packets for a UCID not connected
     std::uint64_t bytes = 0;  // everything received, whole packets or not
 
     void count_packet(std::uint8_t type, std::size_t length) noexcept

@@ -15,6 +15,13 @@ struct Overloaded : Ts... {
 template <typename... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
+std::string seconds(SessionTime at)
+{
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f ", std::chrono::duration<double>(at).count());
+    return time;
+}
+
 }  // namespace
 
 std::string quote_text(std::string_view text)
@@ -38,21 +45,33 @@ std::string quote_text(std::string_view text)
     return out;
 }
 
-std::string transcript_line(SessionTime at, const DecodedPacket& packet)
+std::string transcript_line(SessionTime at, const Event& event)
 {
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f ", std::chrono::duration<double>(at).count());
-    return time + std::visit(Overloaded{
+    return seconds(at) + "event " + describe(event);
+}
+
+std::string transcript_line(SessionTime at, const DecodedPacket& packet, ButtonUcid ucid)
+{
+    return seconds(at) + std::visit(Overloaded{
                                  [](const InitPacket& p) {
                                      return "IS_ISI - " + quote_text(p.IName) + " ReqI=" + std::to_string(p.ReqI) +
                                             " Flags=" + std::to_string(p.Flags) +
                                             " InSimVer=" + std::to_string(p.InSimVer);
                                  },
-                                 [](const ButtonPacket& p) {
-                                     return "IS_BTN " + std::to_string(p.ClickID) + " " + quote_text(p.Text);
+                                 [ucid](const ButtonPacket& p) {
+                                     return "IS_BTN " + std::to_string(p.ClickID) + " " + quote_text(p.Text) +
+                                            (ucid == ButtonUcid::shown ? " UCID=" + std::to_string(p.UCID) : "");
                                  },
                                  [](const MessagePacket& p) { return "IS_MST - " + quote_text(p.Msg); },
-                                 [](const TinyPacket& p) { return "IS_TINY - SubT=" + std::to_string(p.SubT); },
+                                 [](const TinyPacket& p) {
+                                     return "IS_TINY - SubT=" + std::to_string(p.SubT) +
+                                            (p.ReqI != 0 ? " ReqI=" + std::to_string(p.ReqI) : "");
+                                 },
+                                 [](const ButtonFunctionPacket& p) {
+                                     return "IS_BFN " + std::to_string(p.ClickID) + " SubT=" + std::to_string(p.SubT) +
+                                            " UCID=" + std::to_string(p.UCID) +
+                                            " ClickMax=" + std::to_string(p.ClickMax);
+                                 },
                                  [](const MalformedPacket& p) {
                                      return packet_type_name(p.Type) + " - malformed: " + p.problem;
                                  },

@@ -5,14 +5,21 @@
 #include <string>
 #include <string_view>
 
+#include "events.hpp"
 #include "failure.hpp"
 #include "session.hpp"
 
 namespace insim_screen {
 
+// A host with guests adds each button's UCID to its line: ` UCID=255`.
+enum class ButtonUcid { left_out, shown };
+
 // One line for a packet: seconds since the connection opened, type, ClickID
 // ("-" for packets without one) and text, e.g. `1.234 IS_BTN 3 "^0_^3_"`.
-std::string transcript_line(SessionTime at, const DecodedPacket& packet);
+std::string transcript_line(SessionTime at, const DecodedPacket& packet, ButtonUcid ucid = ButtonUcid::left_out);
+
+// An event among the packets: `2.500 event join 1 "guest1"`.
+std::string transcript_line(SessionTime at, const Event& event);
 
 // Texts in double quotes, with `"`, `\` and bytes outside printable ASCII escaped.
 std::string quote_text(std::string_view text);
