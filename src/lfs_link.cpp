@@ -5,12 +5,15 @@
 
 namespace lumaflick {
 
-Status LfsLink::take(std::span<const std::uint8_t> bytes)
+Status LfsLink::take(std::span<const std::uint8_t> bytes, Screens& screens)
 {
     if (!bytes.empty()) heard_ = true;
-    // Nothing LFS sends calls for an answer yet: a keep-alive from LFS is
-    // covered by our own, and the version reply needs no check.
-    auto framed = framer_.feed(bytes, [this](std::span<const std::uint8_t>) { ++packets_; });
+    // A keep-alive from LFS is covered by our own, and the version reply
+    // needs no check.
+    auto framed = framer_.feed(bytes, [&](std::span<const std::uint8_t> packet) {
+        ++packets_;
+        screens.hear(insim::decode(packet));
+    });
     if (!framed) return Error::message("LFS sent an InSim stream that cannot be read: a packet of size 0");
     return ok();
 }

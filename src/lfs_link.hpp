@@ -6,6 +6,7 @@
 
 #include "error.hpp"
 #include "insim/incoming.hpp"
+#include "picture/screens.hpp"
 
 namespace lumaflick {
 
@@ -14,9 +15,10 @@ namespace lumaflick {
 // table row in a test.
 class LfsLink {
 public:
-    // The next bytes LFS sent, cut anywhere. Fails when the stream can no
-    // longer be framed.
-    Status take(std::span<const std::uint8_t> bytes);
+    // The next bytes LFS sent, cut anywhere: what they say of LFS's
+    // connections goes to `screens`. Fails when the stream can no longer be
+    // framed.
+    Status take(std::span<const std::uint8_t> bytes, Screens& screens);
 
     // LFS closed its end (a read of 0 bytes): the error the run ends with.
     [[nodiscard]] Error closed() const;

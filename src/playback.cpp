@@ -72,10 +72,10 @@ FrameUpdate make_frame_update(const Args& args)
 // the event sources refer to, so stop() must be awaited before it goes.
 class Playback {
 public:
-    Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection,
+    Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection, bool local,
              std::chrono::milliseconds keepalive_interval)
         : executor_(executor), args_(std::move(args)), connection_(std::move(connection)),
-          events_(executor, connection_), keepalive_interval_(keepalive_interval)
+          events_(executor, connection_), screens_(local), keepalive_interval_(keepalive_interval)
     {
     }
 
@@ -91,8 +91,9 @@ private:
 
     // Serves LFS and the keep-alive until the deadline.
     asio::awaitable<Status> serve_until(TimePoint deadline);
-    // Deals with what LFS sent, if anything: an error once LFS has gone.
-    Status hear_lfs();
+    // Deals with what LFS sent, if anything, and answers it: an error once
+    // LFS has gone.
+    asio::awaitable<Status> hear_lfs();
     asio::awaitable<Status> keep_alive();
     asio::awaitable<Status> send(std::span<const std::byte> packets);
 
@@ -103,6 +104,7 @@ private:
     insim::InSimConnection connection_;
     PlaybackEvents events_;
     LfsLink lfs_;
+    Screens screens_;
     std::chrono::milliseconds keepalive_interval_;
     // LFS counts its 70 seconds from the last packet it received.
     TimePoint last_write_ = now();
@@ -158,11 +160,11 @@ asio::awaitable<Status> Playback::play()
 
     for (;;) {
         if (auto woke = co_await events_.wait(keepalive_due()); !woke) co_return woke;
-        if (auto heard = hear_lfs(); !heard) co_return heard;
+        if (auto heard = co_await hear_lfs(); !heard) co_return heard;
         if (auto frame = events_.take_frame()) {
             if (!*frame) co_return std::move(*frame).error();
             if ((*frame)->empty()) break;
-            const auto block = update.show(**frame);
+            const auto block = screens_.show(update.show(**frame));
             if (!block.empty()) {
                 if (auto sent = co_await send(block); !sent) co_return sent;
             }
@@ -263,21 +265,23 @@ asio::awaitable<Status> Playback::serve_until(TimePoint deadline)
 {
     for (;;) {
         if (auto woke = co_await events_.wait(std::min(deadline, keepalive_due())); !woke) co_return woke;
-        if (auto heard = hear_lfs(); !heard) co_return heard;
+        if (auto heard = co_await hear_lfs(); !heard) co_return heard;
         if (auto kept = co_await keep_alive(); !kept) co_return kept;
         if (now() >= deadline) co_return ok();
     }
 }
 
-Status Playback::hear_lfs()
+asio::awaitable<Status> Playback::hear_lfs()
 {
     auto heard = events_.take_lfs();
-    if (!heard) return ok();
-    if (!*heard) return lfs_.failed(std::move(*heard).error());
-    if ((*heard)->empty()) return lfs_.closed();
-    if (auto taken = lfs_.take(**heard); !taken) return taken;
+    if (!heard) co_return ok();
+    if (!*heard) co_return lfs_.failed(std::move(*heard).error());
+    if ((*heard)->empty()) co_return lfs_.closed();
+    if (auto taken = lfs_.take(**heard, screens_); !taken) co_return taken;
     events_.listen_to_lfs();
-    return ok();
+    // A guest that joined, or asked again, sees the picture before the next frame.
+    if (const auto due = screens_.take_due(); !due.empty()) co_return co_await send(due);
+    co_return ok();
 }
 
 asio::awaitable<Status> Playback::keep_alive()
@@ -302,9 +306,11 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // an error, rather than thrown through our code.
     co_await asio::this_coro::throw_if_cancelled(false);
 
+    // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
+    const bool local = args.insim_address.address == localhost && !args.guests;
     std::vector<std::uint16_t> flags;
-    if (args.insim_address.address == localhost) flags.push_back(insim::ISF_LOCAL);
+    if (local) flags.push_back(insim::ISF_LOCAL);
     auto init = insim::make_init_packet(flags, args.password, insim::display_name("Lumaflick"));
     if (!init) co_return std::move(init).error();
 
@@ -314,7 +320,7 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // LFS may close at once, before the init is even written.
     if (!connection) co_return connect_failed(std::move(connection).error());
 
-    Playback playback(co_await asio::this_coro::executor, std::move(args), std::move(*connection),
+    Playback playback(co_await asio::this_coro::executor, std::move(args), std::move(*connection), local,
                       keepalive_interval);
     Status outcome = co_await playback.run();
     co_await playback.stop();

@@ -196,6 +196,7 @@ Args build_args(Values& values)
     if (!given(OptionId::delay).empty()) args.delay = *parse_u64(given(OptionId::delay).front());
     args.colour = !given(OptionId::colour).empty();
     args.compact = !given(OptionId::compact).empty();
+    args.guests = !given(OptionId::guests).empty();
     return args;
 }
 

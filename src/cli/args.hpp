@@ -24,6 +24,7 @@ struct Args {
     std::optional<std::uint64_t> delay;
     bool colour = false;
     bool compact = false;
+    bool guests = false;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

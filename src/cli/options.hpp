@@ -18,7 +18,7 @@ inline constexpr std::string_view LONG_ABOUT =
 
 // Named after the fields of Args that they fill.
 enum class OptionId {
-    insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact
+    insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests
 };
 
 enum class ValueType { socket_address_v4, text, u64, flag };
@@ -38,7 +38,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 12> OPTIONS{{
+inline constexpr std::array<OptionDef, 13> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -72,6 +72,11 @@ inline constexpr std::array<OptionDef, 12> OPTIONS{{
      "Send each button at its shortest size",
      "Send each button at its shortest size.\n\nRepeated colour codes within a line are left out and each button "
      "packet is cut to its text, which about halves the bytes sent; recommended for hosts with guests."},
+    {OptionId::guests, '\0', "guests", "", ValueType::flag, 0, false, false, "",
+     "Show the video to the host's guests too, even when LFS is at 127.0.0.1",
+     "Show the video to the host's guests too, even when LFS is at 127.0.0.1.\n\nAt 127.0.0.1 the buttons are "
+     "otherwise local ones, seen only on the screen of the computer running LFS (SHIFT+B); with this flag they are "
+     "host buttons, seen by every connection to the host (SHIFT+I)."},
 }};
 
 inline constexpr bool options_in_id_order()

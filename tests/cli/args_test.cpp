@@ -111,6 +111,7 @@ TEST(ParseArgs, AcceptedForms)
         {{"--color"}, [](Args& a) { a.colour = true; }},
         {{"--compact"}, [](Args& a) { a.compact = true; }},
         {{"--compact", "--color", "-r5"}, [](Args& a) { a.compact = a.colour = true; a.rate = 5; }},
+        {{"--guests"}, [](Args& a) { a.guests = true; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -301,7 +302,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
-        "    --colour", "    --compact", "-h, --help", "-V, --version",
+        "    --colour", "    --compact", "    --guests", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",

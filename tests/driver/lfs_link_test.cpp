@@ -49,9 +49,10 @@ TEST(LfsLink, SaysHowLfsWentAway)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LfsLink link;
+        Screens screens(true);
         std::string error;
         for (const Bytes& read : c.reads) {
-            if (auto taken = link.take(read); !taken) error = taken.error().debug();
+            if (auto taken = link.take(read, screens); !taken) error = taken.error().debug();
         }
         if (error.empty()) error = (c.failure ? link.failed(*c.failure) : link.closed()).debug();
         EXPECT_EQ(error, c.error);

@@ -12,6 +12,7 @@ struct Address {
     // LFS answers the init and sends a keep-alive every 50 ms, none of which
     // calls for an answer: the wire stays the same.
     bool chatty;
+    bool guests = false;  // with --guests: host buttons, whatever the address
 };
 
 void PrintTo(const Address& address, std::ostream* out) { *out << address.ip; }
@@ -44,6 +45,7 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
     write_plan(PLAN);
 
     std::vector<std::string> extra{"-r", "1000", "--ffplay", SCRIPTED_DECODER};
+    if (GetParam().guests) extra.push_back("--guests");
     if (GetParam().seek) extra.insert(extra.end(), {"-s", "1.5", "-t", "2"});
     // The sound stand-in would linger for 15 s: the playback must not wait for it.
     const RunOutcome outcome = play(arguments(extra));
@@ -131,9 +133,11 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
 INSTANTIATE_TEST_SUITE_P(Addresses, WireStream,
                          ::testing::Values(Address{"127.0.0.1", true, false, false},
                                            Address{"127.0.0.2", false, true, false},
-                                           Address{"127.0.0.1", true, false, true}),
+                                           Address{"127.0.0.1", true, false, true},
+                                           Address{"127.0.0.1", false, false, false, true}),
                          [](const ::testing::TestParamInfo<Address>& address) {
                              if (address.param.chatty) return "chatty_lfs";
+                             if (address.param.guests) return "guests";
                              return address.param.local ? "local" : "other_loopback_seek";
                          });
 
