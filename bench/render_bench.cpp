@@ -13,6 +13,7 @@
 #include "frame.hpp"
 #include "insim/packets.hpp"
 #include "picture/frame_update.hpp"
+#include "picture/screens.hpp"
 
 namespace {
 
@@ -111,6 +112,32 @@ void BM_UnchangedColourFrame(benchmark::State& state)
     show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full), {noise(1, 3 * FRAME_SIZE)}, 0);
 }
 
+// A fully changed frame to 20 connections of a host, 5 of which cleared our
+// buttons: the other 15 are sent the rows by UCID.
+void BM_FullyChangedFrameToFifteenOfTwenty(benchmark::State& state)
+{
+    lumaflick::FrameUpdate update = grey(DEFAULT_GLYPHS);
+    lumaflick::Screens screens(false);
+    for (std::uint8_t ucid = 0; ucid < 20; ++ucid) {
+        insim::IS_NCN connection;
+        connection.UCID = ucid;
+        connection.Total = 20;
+        connection.ReqI = ucid < 15 ? 0 : lumaflick::Screens::LIST_REQUEST_ID;
+        screens.hear(connection);
+        insim::IS_BFN clear;
+        clear.SubT = insim::BFN_USER_CLEAR;
+        clear.UCID = ucid;
+        if (ucid >= 15) screens.hear(clear);
+    }
+    (void)screens.take_due();
+    const std::vector<Frame> frames{noise(1), noise(2)};
+    std::size_t next = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(screens.show(update.show(frames[next])).data());
+        next = 1 - next;
+    }
+}
+
 // The floor: copying a full frame's send block.
 void BM_MemcpyBlock(benchmark::State& state)
 {
@@ -135,4 +162,5 @@ BENCHMARK(BM_FullyChangedColourFrame);
 BENCHMARK(BM_UnchangedColourFrame);
 BENCHMARK(BM_FullyChangedFrameShortest);
 BENCHMARK(BM_FullyChangedColourFrameShortest);
+BENCHMARK(BM_FullyChangedFrameToFifteenOfTwenty);
 BENCHMARK(BM_MemcpyBlock);
