@@ -32,11 +32,11 @@ insim::IS_BTN make_button(std::uint8_t click_id, std::uint8_t t, std::string_vie
 
 }  // namespace
 
-Bytes init_packet(std::string_view password, std::uint8_t version, std::uint8_t reqi)
+Bytes init_packet(std::string_view password, std::uint8_t version, std::uint8_t reqi, std::uint16_t flags)
 {
     insim::IS_ISI init;
     init.ReqI = reqi;
-    init.Flags = {4, 0};
+    init.Flags = {static_cast<std::uint8_t>(flags & 0xff), static_cast<std::uint8_t>(flags >> 8)};
     init.InSimVer = version;
     std::copy_n(password.begin(), std::min(password.size(), init.Admin.size()), init.Admin.begin());
     constexpr std::string_view name = "Lumaflick";
@@ -44,9 +44,11 @@ Bytes init_packet(std::string_view password, std::uint8_t version, std::uint8_t 
     return bytes_of(init);
 }
 
-Bytes button_packet(std::uint8_t click_id, std::uint8_t t, std::string_view text)
+Bytes button_packet(std::uint8_t click_id, std::uint8_t t, std::string_view text, std::uint8_t ucid)
 {
-    return bytes_of(make_button(click_id, t, text));
+    auto button = make_button(click_id, t, text);
+    button.UCID = ucid;
+    return bytes_of(button);
 }
 
 Bytes short_button_packet(std::uint8_t click_id, std::uint8_t t, std::string_view text)
@@ -65,9 +67,10 @@ Bytes message_packet(std::string_view text)
     return bytes_of(message);
 }
 
-Bytes tiny_packet(std::uint8_t subt)
+Bytes tiny_packet(std::uint8_t subt, std::uint8_t reqi)
 {
     insim::IS_TINY tiny;
+    tiny.ReqI = reqi;
     tiny.SubT = subt;
     return bytes_of(tiny);
 }
@@ -87,7 +90,7 @@ Bytes join(std::initializer_list<Bytes> parts)
     return out;
 }
 
-Bytes picture_row_button(std::uint8_t row, std::string_view colours)
+Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_t ucid)
 {
     std::string text;
     for (std::size_t c = 0; c < 80; ++c) {
@@ -95,14 +98,14 @@ Bytes picture_row_button(std::uint8_t row, std::string_view colours)
         text += colours[c % colours.size()];
         text += '_';
     }
-    return button_packet(static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(row * 6), text);
+    return button_packet(static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(row * 6), text, ucid);
 }
 
-Bytes full_frame(std::string_view colours)
+Bytes full_frame(std::string_view colours, std::uint8_t ucid)
 {
     Bytes out;
     for (std::uint8_t row = 0; row < 30; ++row) {
-        const Bytes button = picture_row_button(row, colours);
+        const Bytes button = picture_row_button(row, colours, ucid);
         out.insert(out.end(), button.begin(), button.end());
     }
     return out;
