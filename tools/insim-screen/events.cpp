@@ -108,8 +108,13 @@ Result<std::vector<TimedEvent>> parse_event_script(std::string_view text)
 
 std::string describe(const Event& event)
 {
-    std::string text = std::string(kind_name(event.kind)) + " " + std::to_string(event.ucid);
-    if (event.kind == EventKind::join) text += " " + quote_text(event.name);
+    std::string text(kind_name(event.kind));
+    text += ' ';
+    text += std::to_string(event.ucid);
+    if (event.kind == EventKind::join) {
+        text += ' ';
+        text += quote_text(event.name);
+    }
     return text;
 }
 
