@@ -1,7 +1,6 @@
 #include "console.hpp"
 
 #include <cinttypes>
-#include <cstring>
 
 #include "png_image.hpp"
 #include "terminal.hpp"
@@ -108,15 +107,16 @@ void Console::redraw(const Session& session)
     if (!config_.terminal) return;
     draw(session, config_.shown);
     const auto* shown = session.connections().last_seen(config_.shown);
-    char header[200];
-    std::snprintf(header, sizeof header, "insim-screen %s  client %s  frames %" PRIu64 "  buttons %zu",
-                  config_.listen.c_str(), client_.c_str(), session.statistics().frames,
-                  shown != nullptr ? shown->screen.size() : std::size_t{0});
+    // The shown connection first: the header is cut at the picture's width.
+    char screen[48] = "";
     if (config_.guests) {
-        const std::size_t length = std::strlen(header);
-        std::snprintf(header + length, sizeof header - length, "  UCID %u%s", unsigned{config_.shown},
+        std::snprintf(screen, sizeof screen, "  UCID %u%s", unsigned{config_.shown},
                       shown == nullptr ? " (not connected)" : (shown->left_at ? " (left)" : ""));
     }
+    char header[200];
+    std::snprintf(header, sizeof header, "insim-screen %s%s  client %s  frames %" PRIu64 "  buttons %zu",
+                  config_.listen.c_str(), screen, client_.c_str(), session.statistics().frames,
+                  shown != nullptr ? shown->screen.size() : std::size_t{0});
     footer_lines_.assign(footer_.begin(), footer_.end());
     ansi_screen(picture_, header, footer_lines_, frame_);
     put(out_, frame_);

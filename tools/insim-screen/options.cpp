@@ -73,7 +73,7 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
         ->capture_default_str();
     app.add_option("--password", options.password, "Admin password the client must send (any when not given)")
         ->type_name("P");
-    app.add_option("--snapshot", options.snapshot, "Write the last screen as a PNG image when a client leaves")
+    app.add_option("--snapshot", options.snapshot, "Write the host's last screen as a PNG image when a client leaves")
         ->type_name("FILE.png");
     app.add_option("--transcript", options.transcript, "Write one line per received packet")->type_name("FILE");
     app.add_option("--port-file", options.port_file, "Write the port listened on, once listening")
@@ -83,13 +83,12 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
         ->type_name("MS")
         ->capture_default_str();
     app.add_option("--events", events,
-                   "Play events to each client, one a line: AT_MS join UCID [NAME], AT_MS leave UCID, "
-                   "AT_MS clear UCID (the user clears the buttons: the screen empties, the client gets "
-                   "BFN_USER_CLEAR), AT_MS request UCID (BFN_REQUEST); AT_MS counts from the client's init "
-                   "packet; blank lines and # comments are skipped")
+                   "Play these events to each client, a line each: AT_MS EVENT UCID [NAME], AT_MS after the "
+                   "client's init packet, EVENT join, leave, clear (the user clears the buttons) or request "
+                   "(asks for them again); # starts a comment line")
         ->type_name("FILE");
     app.add_flag("--stdin-events", options.stdin_events,
-                 "Read events from standard input as they come, one a line without AT_MS (join 2 bob)");
+                 "Take events from standard input as they come, a line each without AT_MS (join 2 bob)");
     app.add_option("--show", show, "The connection whose screen the terminal draws (0: the host's)")
         ->type_name("UCID")
         ->capture_default_str();
