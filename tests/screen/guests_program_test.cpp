@@ -41,12 +41,6 @@ void wait_for(tcp::socket& socket, std::uint8_t type, std::size_t at, std::uint8
     }
 }
 
-std::optional<insim_screen::CellColours> colours(const std::filesystem::path& png)
-{
-    const auto image = insim_screen::read_png(png.string());
-    return image ? insim_screen::snapshot_colours(*image) : std::nullopt;
-}
-
 TEST(GuestsProgram, PlaysItsEventsAndReportsEveryConnection)
 {
     const lumaflick::test::TempDir dir;
@@ -89,11 +83,11 @@ TEST(GuestsProgram, PlaysItsEventsAndReportsEveryConnection)
     }
     const std::string transcript = read_file(dir.path() / "t.txt");
     EXPECT_NE(transcript.find(" event clear 1\n"), std::string::npos);
-    EXPECT_NE(transcript.find(" IS_BTN 30 \"^3_^3_"), std::string::npos);
     EXPECT_NE(transcript.find("\" UCID=0\n"), std::string::npos);
-    const auto host = colours(dir.path() / "host.png");
-    ASSERT_TRUE(host);
-    EXPECT_EQ(colours(dir.path() / "bob.png"), host);
+    const auto host = insim_screen::read_png((dir.path() / "host.png").string());
+    const auto bob = insim_screen::read_png((dir.path() / "bob.png").string());
+    ASSERT_TRUE(host && bob);
+    EXPECT_EQ(bob->pixels, host->pixels);
 }
 
 TEST(GuestsProgram, RefusesBadEventsAndScreenOptionsWithStatusTwo)
@@ -109,7 +103,6 @@ TEST(GuestsProgram, RefusesBadEventsAndScreenOptionsWithStatusTwo)
         {{"--events", (dir.path() / "absent").string()}, "--events: cannot read"},
         {{"--show", "255"}, "--show: \"255\" is not a UCID"},
         {{"--guest-snapshot", "bob.png"}, "is not UCID=FILE.png"},
-        {{"--guest-snapshot", "1="}, "is not UCID=FILE.png"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv{INSIM_SCREEN_PATH};
