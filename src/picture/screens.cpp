@@ -68,12 +68,14 @@ void Screens::hear(const insim::Incoming& packet)
     std::visit(
         [this](const auto& p) {
             using Packet = std::decay_t<decltype(p)>;
+            // UCID 255 is everyone, never one connection: taking it as one
+            // would send rows to all, those who cleared among them.
             if constexpr (std::is_same_v<Packet, insim::IS_NCN>) {
-                if (!local_) joined(p);
+                if (!local_ && p.UCID != insim::UCID_ALL) joined(p);
             } else if constexpr (std::is_same_v<Packet, insim::IS_CNL>) {
-                if (!local_) left(p);
+                if (!local_ && p.UCID != insim::UCID_ALL) left(p);
             } else if constexpr (std::is_same_v<Packet, insim::IS_BFN>) {
-                buttons(p);
+                if (local_ || p.UCID != insim::UCID_ALL) buttons(p);
             }
         },
         packet);

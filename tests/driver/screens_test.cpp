@@ -151,6 +151,10 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
         } else if (verb == "request") {
             host.cleared.erase(ucid);
             hear(bfn(insim::BFN_REQUEST, ucid));
+        } else if (verb == "stray") {
+            // A clear that names no one connection changes nothing.
+            hear(bfn(insim::BFN_USER_CLEAR, ucid));
+            hear(ncn(ucid, 0));
         } else if (verb == "answer") {
             // LFS answers our request with every connection, the host first.
             ASSERT_EQ(host.list_requests.size(), 1U);
@@ -191,6 +195,7 @@ TEST(Screens, EveryConnectionThatHasNotClearedSeesThePictureOfOneThatSawEveryFra
         {"a request from a screen that shows it all", false, {0}, {"frames 5", "request 0", "frames 2"}},
         {"local buttons: the one screen clears", true, {0}, {"frames 5", "clear 0", "frames 5", "request 0", "frames 5"}},
         {"local buttons: guests do not matter", true, {0}, {"frames 5", "join 3", "frames 5"}},
+        {"UCID 255 is everyone, not a connection", false, {0, 1}, {"frames 2", "stray 255", "frames 2"}},
     };
     for (const Script& script : scripts) {
         SCOPED_TRACE(script.name);
