@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -42,6 +41,7 @@ struct Host {
             ASSERT_LE(size, bytes.size());
             const auto type = std::to_integer<std::uint8_t>(bytes[1]);
             if (type == insim::ISP_TINY) {
+                ASSERT_EQ(std::to_integer<std::uint8_t>(bytes[3]), insim::TINY_NCN);
                 list_requests.push_back(std::to_integer<std::uint8_t>(bytes[2]));
             } else {
                 ASSERT_EQ(type, insim::ISP_BTN);
@@ -85,7 +85,8 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
     host.local = script.local;
     for (const std::uint8_t ucid : script.before) host.screens[ucid];
     Screens screens(script.local);
-    Screen seen_all;  // a connection that saw every frame
+    Host all;  // a connection that saw every frame
+    Screen& seen_all = all.screens[0];
     int number = 0;
     std::size_t answered = 0;
     const auto hear = [&](auto packet) {
@@ -93,18 +94,9 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
         host.receive(screens.take_due());
     };
     const auto ncn = [&](std::uint8_t ucid, std::uint8_t reqi) {
-        insim::IS_NCN packet;
-        packet.ReqI = reqi;
-        packet.UCID = ucid;
-        packet.Total = static_cast<std::uint8_t>(host.screens.size());
-        return packet;
+        return insim::IS_NCN{.ReqI = reqi, .UCID = ucid, .Total = static_cast<std::uint8_t>(host.screens.size())};
     };
-    const auto bfn = [&](std::uint8_t subt, std::uint8_t ucid) {
-        insim::IS_BFN packet;
-        packet.SubT = subt;
-        packet.UCID = ucid;
-        return packet;
-    };
+    const auto bfn = [](std::uint8_t subt, std::uint8_t ucid) { return insim::IS_BFN{.SubT = subt, .UCID = ucid}; };
     for (const std::string& step : script.steps) {
         SCOPED_TRACE(step);
         std::istringstream words(step);
@@ -116,10 +108,7 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
             for (int i = 0; i < n; ++i, ++number) {
                 const auto block = update.show(frame(number, pixel_size));
                 const std::vector<std::byte> buttons(block.begin(), block.end());
-                Host all;
-                all.screens[0] = seen_all;
                 all.receive(buttons);
-                seen_all = all.screens[0];
                 const auto sent = screens.show(buttons);
                 if (host.cleared.empty()) {
                     EXPECT_TRUE(std::ranges::equal(sent, buttons)) << "not one broadcast";
@@ -140,10 +129,7 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
         } else if (verb == "leave") {
             host.screens.erase(ucid);
             host.cleared.erase(ucid);
-            insim::IS_CNL packet;
-            packet.UCID = ucid;
-            packet.Total = static_cast<std::uint8_t>(host.screens.size());
-            hear(packet);
+            hear(insim::IS_CNL{.UCID = ucid, .Total = static_cast<std::uint8_t>(host.screens.size())});
         } else if (verb == "clear") {
             host.cleared.insert(ucid);
             host.screens[ucid].clear();
@@ -159,12 +145,7 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
             // LFS answers our request with every connection, the host first.
             ASSERT_EQ(host.list_requests.size(), 1U);
             ASSERT_NE(host.list_requests[0], 0);
-            const std::vector<std::uint8_t> ucids = [&] {
-                std::vector<std::uint8_t> all;
-                for (const auto& [u, screen] : host.screens) all.push_back(u);
-                return all;
-            }();
-            for (const std::uint8_t u : ucids) hear(ncn(u, host.list_requests[0]));
+            for (const auto& [u, screen] : host.screens) hear(ncn(u, host.list_requests[0]));
             answered = 1;
         } else {
             FAIL() << "no such step";
