@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include <asio/connect.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
@@ -23,21 +22,16 @@ using namespace screen_test;
 using namespace std::chrono_literals;
 using asio::ip::tcp;
 
-Bytes next_packet(tcp::socket& socket)
+// Sends the bytes, then reads until a packet of that type with that byte 3 (UCID, or IS_BFN's SubT)
+// arrives; the socket's timeout ends a wait in vain.
+void send_then_wait(tcp::socket& socket, const Bytes& bytes, std::uint8_t type, std::uint8_t third)
 {
-    Bytes packet(4);
-    asio::read(socket, asio::buffer(packet));
-    packet.resize(std::max<std::size_t>(packet[0] * 4u, 4));
-    asio::read(socket, asio::buffer(packet.data() + 4, packet.size() - 4));
-    return packet;
-}
-
-// Reads until a packet of that type with that byte at `at` arrives; throws after 5 s.
-void wait_for(tcp::socket& socket, std::uint8_t type, std::size_t at, std::uint8_t value)
-{
-    for (;;) {
-        const Bytes packet = next_packet(socket);
-        if (packet[1] == type && packet.size() > at && packet[at] == value) return;
+    asio::write(socket, asio::buffer(bytes));
+    for (Bytes packet(4);; packet.resize(4)) {
+        asio::read(socket, asio::buffer(packet));
+        packet.resize(std::max<std::size_t>(packet[0] * 4u, 4));
+        asio::read(socket, asio::buffer(packet.data() + 4, packet.size() - 4));
+        if (packet[1] == type && packet[3] == third) return;
     }
 }
 
@@ -60,25 +54,17 @@ TEST(GuestsProgram, PlaysItsEventsAndReportsEveryConnection)
     socket.connect({asio::ip::address_v4::loopback(), static_cast<std::uint16_t>(std::stoi(*port))});
     const timeval timeout{5, 0};
     ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    asio::write(socket, asio::buffer(join({init_packet("", 9, 1, 0), full_frame("1")})));
-    wait_for(socket, 18, 3, 1);  // IS_NCN of bob
-    asio::write(socket, asio::buffer(full_frame("2")));
-    wait_for(socket, 42, 3, 2);  // BFN_USER_CLEAR
-    asio::write(socket, asio::buffer(full_frame("3", 0)));
-    wait_for(socket, 42, 3, 3);  // BFN_REQUEST
-    asio::write(socket, asio::buffer(full_frame("3", 1)));
-    wait_for(socket, 19, 3, 2);  // IS_CNL of guest 2
+    send_then_wait(socket, join({init_packet("", 9, 1, 0), full_frame("1")}), 18, 1);  // IS_NCN of bob
+    send_then_wait(socket, full_frame("2"), 42, 2);                                    // BFN_USER_CLEAR
+    send_then_wait(socket, full_frame("3", 0), 42, 3);                                 // BFN_REQUEST
+    send_then_wait(socket, full_frame("3", 1), 19, 2);                                 // IS_CNL of guest 2
     asio::write(socket, asio::buffer(button_packet(1, 0, "^6_")));
     socket.close();
 
     ASSERT_EQ(child->wait_for(5s), 0) << read_file(dir.path() / "err");
     const std::string out = read_file(dir.path() / "out");
-    for (const char* line : {
-             "UCID 0 \"host\": 91 button packets, 0 while cleared, cleared 0, requested 0\n",
-             "UCID 1 \"bob\": 61 button packets, 0 while cleared, cleared 1, requested 1, picture the host's\n",
-             "UCID 2 \"guest2\": 0 button packets, 0 while cleared, cleared 0, requested 0, left at 0.5",
-             "button packets for no connection: 0\n",
-         }) {
+    for (auto line : {"\"bob\": 61 button packets, 0 while cleared, cleared 1, requested 1, picture the host's\n",
+                      "\"guest2\": 0 button packets, 0 while cleared, cleared 0, requested 0, left at 0.5"}) {
         EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
     }
     const std::string transcript = read_file(dir.path() / "t.txt");
@@ -94,23 +80,17 @@ TEST(GuestsProgram, RefusesBadEventsAndScreenOptionsWithStatusTwo)
 {
     const lumaflick::test::TempDir dir;
     const auto bad = dir.write("bad.txt", "100 join 1\n\n200 leave one\n");
-    struct Case {
-        std::vector<std::string> options;
-        std::string complaint;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{INSIM_SCREEN_PATH, "--events", bad.string()}, "line 3: leave: \"one\" is not a UCID"},
+        {{INSIM_SCREEN_PATH, "--events", (dir.path() / "absent").string()}, "--events: cannot read"},
+        {{INSIM_SCREEN_PATH, "--show", "255"}, "--show: \"255\" is not a UCID"},
+        {{INSIM_SCREEN_PATH, "--guest-snapshot", "bob.png"}, "is not UCID=FILE.png"},
     };
-    const std::vector<Case> cases{
-        {{"--events", bad.string()}, "line 3: leave: \"one\" is not a UCID"},
-        {{"--events", (dir.path() / "absent").string()}, "--events: cannot read"},
-        {{"--show", "255"}, "--show: \"255\" is not a UCID"},
-        {{"--guest-snapshot", "bob.png"}, "is not UCID=FILE.png"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> argv{INSIM_SCREEN_PATH};
-        argv.insert(argv.end(), c.options.begin(), c.options.end());
+    for (const auto& [argv, complaint] : cases) {
         auto child = ChildProcess::start(argv, dir.path() / "out", dir.path() / "err");
         ASSERT_TRUE(child);
-        EXPECT_EQ(child->wait_for(5s), 2) << c.complaint;
-        EXPECT_NE(read_file(dir.path() / "err").find(c.complaint), std::string::npos) << read_file(dir.path() / "err");
+        EXPECT_EQ(child->wait_for(5s), 2) << complaint;
+        EXPECT_NE(read_file(dir.path() / "err").find(complaint), std::string::npos) << read_file(dir.path() / "err");
     }
 }
 
