@@ -27,14 +27,10 @@ void for_each_button(std::span<const std::byte> block, Visit&& visit)
 // The block again, every button addressed to `ucid`.
 void append_to(std::uint8_t ucid, std::span<const std::byte> block, std::vector<std::byte>& out)
 {
-    std::size_t at = out.size();
-    out.insert(out.end(), block.begin(), block.end());
-    while (at + insim::SIZE_UNIT <= out.size()) {
-        const std::size_t size = std::to_integer<std::size_t>(out[at]) * insim::SIZE_UNIT;
-        if (size == 0) break;
-        out[at + UCID_AT] = std::byte{ucid};
-        at += size;
-    }
+    for_each_button(block, [&](std::span<const std::byte> button) {
+        out.insert(out.end(), button.begin(), button.end());
+        out[out.size() - button.size() + UCID_AT] = std::byte{ucid};
+    });
 }
 
 }  // namespace
