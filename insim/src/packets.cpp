@@ -65,6 +65,18 @@ Result<IS_MST> make_message_packet(std::string_view message)
     return packet;
 }
 
+IS_MSL make_local_message(std::string_view message) noexcept
+{
+    std::size_t length = std::min(message.size(), LOCAL_MESSAGE_SIZE - 1);
+    // Never half a UTF-8 sequence: back off its continuation bytes.
+    if (length < message.size()) {
+        while (length > 0 && (static_cast<unsigned char>(message[length]) & 0xC0) == 0x80) --length;
+    }
+    IS_MSL packet;
+    copy_zero_padded(packet.Msg, message.substr(0, length));
+    return packet;
+}
+
 void set_button_text(IS_BTN& button, std::string_view text) noexcept { copy_zero_padded(button.Text, text); }
 
 std::size_t write_short_button(const IS_BTN& head, std::string_view text,

@@ -26,7 +26,6 @@ inline constexpr std::uint8_t ISP_MSO = 11;
 inline constexpr std::uint8_t ISP_III = 12;
 inline constexpr std::uint8_t ISP_NCN = 18;
 inline constexpr std::uint8_t ISP_CNL = 19;
-inline constexpr std::uint8_t ISP_MSL = 40;
 inline constexpr std::uint8_t ISP_BFN = 42;
 
 inline constexpr std::uint8_t TINY_VER = 1;

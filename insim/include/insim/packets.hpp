@@ -15,6 +15,7 @@ namespace insim {
 inline constexpr std::uint8_t ISP_ISI = 1;
 inline constexpr std::uint8_t ISP_TINY = 3;
 inline constexpr std::uint8_t ISP_MST = 13;
+inline constexpr std::uint8_t ISP_MSL = 40;
 inline constexpr std::uint8_t ISP_BTN = 45;
 inline constexpr std::uint8_t TINY_NONE = 0;
 inline constexpr std::uint8_t INSIM_VERSION = 9;
@@ -24,6 +25,7 @@ inline constexpr std::uint8_t ISB_DARK = 32;
 
 inline constexpr std::size_t BUTTON_TEXT_SIZE = 240;
 inline constexpr std::size_t MESSAGE_SIZE = 64;
+inline constexpr std::size_t LOCAL_MESSAGE_SIZE = 128;
 inline constexpr std::size_t ADMIN_SIZE = 16;
 inline constexpr std::size_t INAME_SIZE = 16;
 
@@ -68,6 +70,15 @@ struct IS_MST {
     std::array<std::uint8_t, MESSAGE_SIZE> Msg{};
 };
 
+// A message shown only on the screen of the computer running LFS.
+struct IS_MSL {
+    std::uint8_t Size = 33;
+    std::uint8_t Type = ISP_MSL;
+    std::uint8_t ReqI = 0;
+    std::uint8_t Sound = 0;
+    std::array<std::uint8_t, LOCAL_MESSAGE_SIZE> Msg{};
+};
+
 // Keep-alive: LFS drops a connection that has been silent for 70 seconds.
 struct IS_TINY {
     std::uint8_t Size = 1;
@@ -80,11 +91,12 @@ static_assert(sizeof(IS_ISI) == 44 && offsetof(IS_ISI, Flags) == 6 && offsetof(I
               offsetof(IS_ISI, IName) == 28);
 static_assert(sizeof(IS_BTN) == 252 && offsetof(IS_BTN, Text) == 12);
 static_assert(sizeof(IS_MST) == 68 && offsetof(IS_MST, Msg) == 4);
-static_assert(sizeof(IS_TINY) == 4);
+static_assert(sizeof(IS_TINY) == 4 && sizeof(IS_MSL) == 132);
 
 template <typename Packet>
 concept InSimPacket = std::is_same_v<Packet, IS_ISI> || std::is_same_v<Packet, IS_BTN> ||
-                      std::is_same_v<Packet, IS_MST> || std::is_same_v<Packet, IS_TINY>;
+                      std::is_same_v<Packet, IS_MST> || std::is_same_v<Packet, IS_TINY> ||
+                      std::is_same_v<Packet, IS_MSL>;
 
 // The packet's wire image.
 template <InSimPacket Packet>
@@ -109,6 +121,10 @@ Result<IS_ISI> make_init_packet(std::span<const std::uint16_t> flags, std::strin
 
 // Fails with "Message length too long for IS_MST!" for 64 bytes or more.
 Result<IS_MST> make_message_packet(std::string_view message);
+
+// A local message of at most 127 bytes; a longer one is cut there, at a
+// character's boundary, since it only ever answers the person at LFS.
+IS_MSL make_local_message(std::string_view message) noexcept;
 
 // Copies the first min(size, 240) bytes and zeroes the rest.
 void set_button_text(IS_BTN& button, std::string_view text) noexcept;
