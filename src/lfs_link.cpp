@@ -2,17 +2,20 @@
 
 #include <string_view>
 #include <utility>
+#include <variant>
 
 namespace lumaflick {
 
-Status LfsLink::take(std::span<const std::uint8_t> bytes, Screens& screens)
+Status LfsLink::take(std::span<const std::uint8_t> bytes, Screens& screens, Controls& controls)
 {
     if (!bytes.empty()) heard_ = true;
     // A keep-alive from LFS is covered by our own, and the version reply
     // needs no check.
     auto framed = framer_.feed(bytes, [&](std::span<const std::uint8_t> packet) {
         ++packets_;
-        screens.hear(insim::decode(packet));
+        const insim::Incoming incoming = insim::decode(packet);
+        screens.hear(incoming);
+        if (const auto* message = std::get_if<insim::IS_MSO>(&incoming)) controls.hear(*message);
     });
     if (!framed) return Error::message("LFS sent an InSim stream that cannot be read: a packet of size 0");
     return ok();

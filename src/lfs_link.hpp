@@ -6,6 +6,7 @@
 
 #include "error.hpp"
 #include "insim/incoming.hpp"
+#include "control/controls.hpp"
 #include "picture/screens.hpp"
 
 namespace lumaflick {
@@ -16,9 +17,9 @@ namespace lumaflick {
 class LfsLink {
 public:
     // The next bytes LFS sent, cut anywhere: what they say of LFS's
-    // connections goes to `screens`. Fails when the stream can no longer be
-    // framed.
-    Status take(std::span<const std::uint8_t> bytes, Screens& screens);
+    // connections goes to `screens`, the commands typed to `controls`. Fails
+    // when the stream can no longer be framed.
+    Status take(std::span<const std::uint8_t> bytes, Screens& screens, Controls& controls);
 
     // LFS closed its end (a read of 0 bytes): the error the run ends with.
     [[nodiscard]] Error closed() const;

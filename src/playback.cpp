@@ -11,6 +11,8 @@
 #include <asio/this_coro.hpp>
 
 #include "cli/args.hpp"
+#include "control/controls.hpp"
+#include "control/timeline.hpp"
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
 #include "lfs_link.hpp"
@@ -75,7 +77,8 @@ public:
     Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection, bool local,
              std::chrono::milliseconds keepalive_interval)
         : executor_(executor), args_(std::move(args)), connection_(std::move(connection)),
-          events_(executor, connection_), screens_(local), keepalive_interval_(keepalive_interval)
+          events_(executor, connection_), screens_(local), timeline_(args_.s, args_.t, args_.rate),
+          controls_(timeline_), keepalive_interval_(keepalive_interval), update_(make_frame_update(args_))
     {
     }
 
@@ -84,6 +87,14 @@ public:
 
 private:
     Status start_children();
+    // A run of the children: the first one as the options say (nullopt), or
+    // one from `at` after play or seek.
+    Status start_run(std::optional<MediaTime> at);
+    asio::awaitable<Status> end_run();
+    // Starts or ends the children as the controls now want; sets finished_
+    // when the playback is to end.
+    asio::awaitable<Status> follow_controls();
+    Status start_sound_when_due();
     asio::awaitable<Status> play();
     asio::awaitable<Status> check_decoder_failure();
     asio::awaitable<Status> report();
@@ -98,6 +109,10 @@ private:
     asio::awaitable<Status> send(std::span<const std::byte> packets);
 
     [[nodiscard]] TimePoint keepalive_due() const { return last_write_ + keepalive_interval_; }
+    [[nodiscard]] TimePoint next_deadline() const
+    {
+        return sound_due_ ? std::min(keepalive_due(), *sound_due_) : keepalive_due();
+    }
 
     asio::any_io_executor executor_;
     Args args_;
@@ -105,6 +120,8 @@ private:
     PlaybackEvents events_;
     LfsLink lfs_;
     Screens screens_;
+    Timeline timeline_;
+    Controls controls_;
     std::chrono::milliseconds keepalive_interval_;
     // LFS counts its 70 seconds from the last packet it received.
     TimePoint last_write_ = now();
@@ -115,6 +132,14 @@ private:
     std::optional<ChildProcess> ffplay_;
     SteadyClock clock_;
     std::optional<FrameSource> source_;
+    FrameUpdate update_;
+    // A decoder runs; frames read before this run began.
+    bool running_ = false;
+    std::uint64_t frames_before_run_ = 0;
+    // ffplay waits to start until the decoder has been running a while.
+    std::optional<SoundStart> sound_;
+    std::optional<TimePoint> sound_due_;
+    bool finished_ = false;
 };
 
 asio::awaitable<Status> Playback::run()
@@ -134,47 +159,115 @@ asio::awaitable<Status> Playback::run()
 
 Status Playback::start_children()
 {
+    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
+    if (!controls_.paused() && !controls_.stop_wanted()) {
+        // A seek during the delay already moved the start.
+        if (auto started = start_run(controls_.take_jump()); !started) return started;
+    }
+    // ffplay starts later, but one that cannot start is still told now.
+    if (args_.ffplay_path) return check_program(*args_.ffplay_path);
+    return ok();
+}
+
+Status Playback::start_run(std::optional<MediaTime> at)
+{
+    if (at && timeline_.past_end(*at)) {
+        finished_ = true;
+        return ok();
+    }
+    const RunTimes times = timeline_.decoder_times(at);
     const std::string filter = make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray);
-    auto decoder = start_decoder(args_.ffmpeg_path, ffmpeg_arguments(args_.video_path, args_.s, args_.t, filter));
+    auto decoder = start_decoder(args_.ffmpeg_path, ffmpeg_arguments(args_.video_path, times.s, times.t, filter));
     if (!decoder) return std::move(decoder).error();
     ffmpeg_ = std::move(decoder->child);
     auto output = PipeStream::open(executor_, std::move(decoder->output));
     if (!output) return std::move(output).error();
-    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
+    source_->restart();
     events_.watch_decoder(std::move(*output), *source_);
+    events_.read_frame();
 
+    const FrameCounters& counters = source_->counters();
+    frames_before_run_ = counters.shown + counters.skipped;
+    timeline_.run_from(at);
+    running_ = true;
     if (args_.ffplay_path) {
-        auto sound = start_sound(*args_.ffplay_path, ffplay_arguments(args_.video_path, args_.s, args_.t));
-        if (!sound) return std::move(sound).error();
-        ffplay_ = std::move(*sound);
+        sound_ = timeline_.sound_start(at, std::chrono::milliseconds(args_.av_offset.value_or(0)));
+        if (sound_) sound_due_ = now() + sound_->delay;
     }
     return ok();
+}
+
+Status Playback::start_sound_when_due()
+{
+    if (!sound_due_ || now() < *sound_due_) return ok();
+    sound_due_.reset();
+    auto sound = start_sound(*args_.ffplay_path,
+                             ffplay_arguments(args_.video_path, sound_->times.s, sound_->times.t, sound_->exact));
+    if (!sound) return std::move(sound).error();
+    ffplay_ = std::move(*sound);
+    return ok();
+}
+
+// Sound first, so that it stops at once; both are reaped.
+asio::awaitable<Status> Playback::end_run()
+{
+    sound_due_.reset();
+    if (ffplay_) {
+        if (auto stopped = ffplay_->terminate(); !stopped) co_return stopped;
+        ffplay_.reset();
+    }
+    if (auto stopped = ffmpeg_->terminate(); !stopped) co_return stopped;
+    co_await events_.let_decoder_go();
+    running_ = false;
+    co_return ok();
+}
+
+asio::awaitable<Status> Playback::follow_controls()
+{
+    if (controls_.stop_wanted()) {
+        finished_ = true;
+        co_return ok();
+    }
+    if (controls_.paused()) {
+        if (running_) co_return co_await end_run();
+        co_return ok();
+    }
+    const std::optional<MediaTime> jump = controls_.take_jump();
+    if (running_ && !jump) co_return ok();
+    if (running_) {
+        if (auto ended = co_await end_run(); !ended) co_return ended;
+    }
+    co_return start_run(jump.value_or(timeline_.next()));
 }
 
 asio::awaitable<Status> Playback::play()
 {
     print_line("Runnin'");
 
-    FrameUpdate update = make_frame_update(args_);
-    events_.read_frame();
-
     for (;;) {
-        if (auto woke = co_await events_.wait(keepalive_due()); !woke) co_return woke;
+        if (auto followed = co_await follow_controls(); !followed) co_return followed;
+        if (finished_) break;
+        if (auto woke = co_await events_.wait(next_deadline()); !woke) co_return woke;
         if (auto heard = co_await hear_lfs(); !heard) co_return heard;
+        if (auto sound = start_sound_when_due(); !sound) co_return sound;
         if (auto frame = events_.take_frame()) {
             if (!*frame) co_return std::move(*frame).error();
             if ((*frame)->empty()) break;
-            const auto block = screens_.show(update.show(**frame));
+            const FrameCounters& counters = source_->counters();
+            timeline_.shown(counters.shown + counters.skipped - frames_before_run_);
+            const auto block = screens_.show(update_.show(**frame));
             if (!block.empty()) {
                 if (auto sent = co_await send(block); !sent) co_return sent;
             }
             events_.read_frame();
         }
-        // A still picture sends nothing, nor does a silent decoder, and LFS
-        // would drop a silent connection.
+        // A still picture sends nothing, nor does a silent decoder or a pause,
+        // and LFS would drop a silent connection.
         if (auto kept = co_await keep_alive(); !kept) co_return kept;
     }
     events_.close_decoder();
+    // Stopped on request, the decoder has not failed.
+    if (finished_) co_return ok();
     co_return co_await check_decoder_failure();
 }
 
@@ -220,7 +313,10 @@ asio::awaitable<Status> Playback::report()
     }
     print_line(line);
 
-    if (auto stopped = ffmpeg_->terminate(); !stopped) co_return stopped;
+    // Paused, nothing runs.
+    if (ffmpeg_) {
+        if (auto stopped = ffmpeg_->terminate(); !stopped) co_return stopped;
+    }
     if (ffplay_) {
         if (auto stopped = ffplay_->terminate(); !stopped) co_return stopped;
     }
@@ -277,10 +373,16 @@ asio::awaitable<Status> Playback::hear_lfs()
     if (!heard) co_return ok();
     if (!*heard) co_return lfs_.failed(std::move(*heard).error());
     if ((*heard)->empty()) co_return lfs_.closed();
-    if (auto taken = lfs_.take(**heard, screens_); !taken) co_return taken;
+    if (auto taken = lfs_.take(**heard, screens_, controls_); !taken) co_return taken;
     events_.listen_to_lfs();
     // A guest that joined, or asked again, sees the picture before the next frame.
-    if (const auto due = screens_.take_due(); !due.empty()) co_return co_await send(due);
+    if (const auto due = screens_.take_due(); !due.empty()) {
+        if (auto sent = co_await send(due); !sent) co_return sent;
+    }
+    if (const auto replies = controls_.replies(); !replies.empty()) {
+        if (auto sent = co_await send(replies); !sent) co_return sent;
+        controls_.replies_sent();
+    }
     co_return ok();
 }
 

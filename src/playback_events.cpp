@@ -47,6 +47,19 @@ void PlaybackEvents::watch_decoder(PipeStream output, FrameSource& source)
     source_ = &source;
 }
 
+asio::awaitable<void> PlaybackEvents::let_decoder_go()
+{
+    if (decoder_) decoder_->close();
+    while (frame_reading_) {
+        // The cancelled read completes promptly; its handler's wake-up ends the wait.
+        wake_.expires_after(std::chrono::seconds(1));
+        std::error_code ignored;
+        co_await wake_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+    }
+    frame_result_.reset();
+    decoder_.reset();
+}
+
 void PlaybackEvents::read_frame()
 {
     if (frame_reading_ || !decoder_ || !decoder_->is_open()) return;

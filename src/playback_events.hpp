@@ -37,8 +37,12 @@ public:
     // Bytes from LFS (0: LFS closed its end), valid until listen_to_lfs().
     std::optional<Result<std::span<const std::uint8_t>>> take_lfs();
 
-    // Frames come from `output` through `source`'s skip rule from now on.
+    // Frames come from `output` through `source`'s skip rule from now on; a
+    // decoder watched before must have been let go.
     void watch_decoder(PipeStream output, FrameSource& source);
+    // Lets the decoder go (it was ended, to pause or seek): its output is
+    // closed, and a read it had outstanding is over, its result dropped.
+    asio::awaitable<void> let_decoder_go();
     // Starts reading the next frame to show; the frames it drops on the way
     // are read at once, inside the handler, so that their timing is exact.
     void read_frame();

@@ -25,6 +25,9 @@ struct ReadWords {
     Values values;
 };
 
+// Ten seconds of sound moved is a mistake, not a slow sound path.
+constexpr std::int64_t MOST_AV_OFFSET = 10'000;
+
 bool names_an_option(std::string_view word) { return word.size() > 1 && word.front() == '-'; }
 
 std::string in_quotes(std::string_view text) { return '\'' + lossy_utf8(text) + '\''; }
@@ -127,6 +130,13 @@ Status check_value(const OptionDef& opt, std::string_view value)
             return invalid_value(opt, value, "the rate must be at least 1");
         }
         break;
+    case ValueType::i64:
+        if (auto number = parse_i64(value); !number) {
+            return invalid_value(opt, value, number.error().text());
+        } else if (*number < -MOST_AV_OFFSET || *number > MOST_AV_OFFSET) {
+            return invalid_value(opt, value, "the offset must lie within -10000 and 10000 milliseconds");
+        }
+        break;
     case ValueType::text:
         if (!is_valid_utf8(value)) return invalid_value(opt, value, "invalid UTF-8");
         break;
@@ -197,6 +207,7 @@ Args build_args(Values& values)
     args.colour = !given(OptionId::colour).empty();
     args.compact = !given(OptionId::compact).empty();
     args.guests = !given(OptionId::guests).empty();
+    if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
     return args;
 }
 

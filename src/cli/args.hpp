@@ -25,6 +25,7 @@ struct Args {
     bool colour = false;
     bool compact = false;
     bool guests = false;
+    std::optional<std::int64_t> av_offset;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -1,6 +1,7 @@
 #include "cli/convert.hpp"
 
 #include <limits>
+#include <utility>
 
 namespace lumaflick {
 
@@ -75,6 +76,23 @@ Result<std::uint64_t> parse_u64(std::string_view text)
     }
     if (digits != text.size()) return Error::message(std::string(INVALID_DIGIT));
     return value;
+}
+
+Result<std::int64_t> parse_i64(std::string_view text)
+{
+    const bool negative = text.starts_with('-');
+    if (negative) {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '+') return Error::message(std::string(INVALID_DIGIT));
+    }
+    auto magnitude = parse_u64(text);
+    if (!magnitude) return std::move(magnitude).error();
+    constexpr auto most = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (*magnitude > most + (negative ? 1 : 0)) {
+        return Error::message(negative ? "number too small to fit in target type" : std::string(TOO_LARGE));
+    }
+    if (negative) return static_cast<std::int64_t>(0 - *magnitude);
+    return static_cast<std::int64_t>(*magnitude);
 }
 
 Result<SocketAddressV4> parse_socket_address_v4(std::string_view text)

@@ -18,10 +18,11 @@ inline constexpr std::string_view LONG_ABOUT =
 
 // Named after the fields of Args that they fill.
 enum class OptionId {
-    insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests
+    insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
+    av_offset
 };
 
-enum class ValueType { socket_address_v4, text, u64, flag };
+enum class ValueType { socket_address_v4, text, u64, i64, flag };
 
 struct OptionDef {
     OptionId id;
@@ -38,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 13> OPTIONS{{
+inline constexpr std::array<OptionDef, 14> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -77,6 +78,11 @@ inline constexpr std::array<OptionDef, 13> OPTIONS{{
      "Show the video to the host's guests too, even when LFS is at 127.0.0.1.\n\nAt 127.0.0.1 the buttons are "
      "otherwise local ones, seen only on the screen of the computer running LFS (SHIFT+B); with this flag they are "
      "host buttons, seen by every connection to the host (SHIFT+I)."},
+    {OptionId::av_offset, '\0', "av-offset", "MS", ValueType::i64, 1, false, false, "",
+     "Play the sound MS milliseconds later (negative: earlier)",
+     "Play the sound MS milliseconds later (negative: earlier).\n\nFor a sound path slower than usual, such as "
+     "Bluetooth headphones (100-250 ms): --av-offset 150. A negative value is written with '=': "
+     "--av-offset=-40. At most 10000 either way."},
 }};
 
 inline constexpr bool options_in_id_order()

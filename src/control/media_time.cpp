@@ -107,7 +107,8 @@ std::string ffmpeg_time(MediaTime time)
 std::string readable_time(MediaTime time)
 {
     const bool negative = time.count() < 0;
-    const std::int64_t tenths = (negative ? -time.count() : time.count()) / 100'000;
+    // To the nearest tenth: a frame's time, floored to the microsecond, is shown as meant.
+    const std::int64_t tenths = ((negative ? -time.count() : time.count()) + 50'000) / 100'000;
     const std::int64_t seconds = tenths / 10;
     char text[48];
     if (seconds >= 3600) {

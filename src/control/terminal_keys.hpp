@@ -22,7 +22,8 @@ public:
     TerminalKeys& operator=(TerminalKeys&&) noexcept;
     TerminalKeys(const TerminalKeys&) = delete;
     TerminalKeys& operator=(const TerminalKeys&) = delete;
-    // Cancels and restores the terminal's settings.
+    // Cancels, and puts the terminal's settings back as open() found them. A
+    // pending read's `done` still runs afterwards, with operation_aborted.
     ~TerminalKeys();
 
     // nullopt, changing nothing, when standard input is no terminal (or, on
@@ -33,13 +34,15 @@ public:
     using ReadHandler = std::function<void(Result<std::span<const Key>>)>;
     // Waits for input and gives the keys of one read, valid until the next
     // read completes; often none, for bytes or events that are no keys. `done`
-    // runs once on the executor, never inside this call. One read at a time
-    // (another completes with asio::error::already_started); a hung-up
-    // terminal gives asio::error::eof.
+    // runs exactly once, on the executor, never inside this call. A failed
+    // read gives the system's error (asio::error::eof when the terminal hung
+    // up). One read at a time, until its `done` has run, cancelled or not:
+    // another completes with asio::error::already_started. Only on an object
+    // that open() made and that was not moved from.
     void async_read(ReadHandler done);
 
     // A pending read completes with asio::error::operation_aborted, even one
-    // whose input had already arrived.
+    // whose input had already arrived; the next read works as before.
     void cancel() noexcept;
 
 private:

@@ -23,13 +23,14 @@ std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::o
 }
 
 std::vector<std::string> ffplay_arguments(const std::string& video, const std::optional<std::string>& s,
-                                          const std::optional<std::string>& t)
+                                          const std::optional<std::string>& t, bool exact)
 {
     std::vector<std::string> arguments;
     if (s) arguments.insert(arguments.end(), {"-ss", *s});
     arguments.insert(arguments.end(), {"-i", video});
     if (t) arguments.insert(arguments.end(), {"-t", *t});
     arguments.insert(arguments.end(), {"-vn", "-showmode", "0"});
+    if (exact && s) arguments.insert(arguments.end(), {"-af", "atrim=start=" + *s});
     return arguments;
 }
 

@@ -21,9 +21,10 @@ std::string make_filter_string(std::uint64_t rate, PixelFormat format = PixelFor
 std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,
                                           const std::optional<std::string>& t, const std::string& filter);
 
-// [-ss S] -i V [-t T] -vn -showmode 0
+// [-ss S] -i V [-t T] -vn -showmode 0, and with `exact`, -af atrim=start=S:
+// ffplay alone starts at the video's key frame before S, seconds early.
 std::vector<std::string> ffplay_arguments(const std::string& video, const std::optional<std::string>& s,
-                                          const std::optional<std::string>& t);
+                                          const std::optional<std::string>& t, bool exact = false);
 
 // ffmpeg: stdin null, stdout a pipe (returned in `output`), stderr inherited.
 Result<StartedProcess> start_decoder(const std::string& ffmpeg, const std::vector<std::string>& arguments);

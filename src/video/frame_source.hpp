@@ -97,6 +97,10 @@ public:
     // or nullopt to read again (the frame is not whole yet, or was dropped).
     std::optional<std::span<const std::uint8_t>> end_read(std::size_t n) noexcept;
 
+    // The decoder was ended and another started: a frame half read is gone.
+    // The counters go on, since the statistics count every run.
+    void restart() noexcept { filled_ = 0; }
+
     [[nodiscard]] const FrameCounters& counters() const noexcept { return counters_; }
 
 private:

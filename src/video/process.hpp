@@ -94,6 +94,10 @@ struct StartedProcess {
     PipeReader output;  // open only when out is Stdio::pipe
 };
 
+// Whether start_process could start `program`: the error it would fail with
+// (not found, permission denied), without starting anything.
+Status check_program(std::string_view program);
+
 // Starts `program` with `arguments` (not including the program itself), never
 // through a shell. A bare name is looked up on the search path; a path names
 // the file. Only this child inherits the pipe's write end, and the child gets

@@ -307,6 +307,16 @@ Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
 
 long ChildProcess::id() const noexcept { return handle_ == nullptr ? 0 : static_cast<long>(handle_->pid); }
 
+Status check_program(std::string_view program)
+{
+    if (has_nul(program)) return system_error(EINVAL);
+    auto path = resolve_program(program);
+    if (!path) return std::move(path).error();
+    bool denied = false;
+    if (!is_executable_file(*path, denied)) return system_error(denied ? EACCES : ENOENT);
+    return ok();
+}
+
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
 {

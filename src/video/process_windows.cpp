@@ -349,6 +349,19 @@ Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
 
 long ChildProcess::id() const noexcept { return handle_ ? static_cast<long>(handle_->id) : 0; }
 
+Status check_program(std::string_view program)
+{
+    if (program.find('\0') != std::string_view::npos) return windows_error(ERROR_INVALID_PARAMETER);
+    auto wide = utf8_to_wide(program);
+    if (!wide) return std::move(wide).error();
+    // The search CreateProcessW makes for a program without a path, ".exe" added.
+    std::wstring found(MAX_PATH, L'\0');
+    if (::SearchPathW(nullptr, wide->c_str(), L".exe", static_cast<DWORD>(found.size()), found.data(), nullptr) == 0) {
+        return Error::last_system_error();
+    }
+    return ok();
+}
+
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
 {

@@ -50,9 +50,11 @@ TEST(LfsLink, SaysHowLfsWentAway)
         SCOPED_TRACE(c.name);
         LfsLink link;
         Screens screens(true);
+        Timeline timeline(std::nullopt, std::nullopt, 30);
+        Controls controls(timeline);
         std::string error;
         for (const Bytes& read : c.reads) {
-            if (auto taken = link.take(read, screens); !taken) error = taken.error().debug();
+            if (auto taken = link.take(read, screens, controls); !taken) error = taken.error().debug();
         }
         if (error.empty()) error = (c.failure ? link.failed(*c.failure) : link.closed()).debug();
         EXPECT_EQ(error, c.error);
