@@ -105,6 +105,9 @@ private:
     // Deals with what LFS sent, if anything, and answers it: an error once
     // LFS has gone.
     asio::awaitable<Status> hear_lfs();
+    // Obeys the keys pressed, if any, and listens for more.
+    asio::awaitable<Status> hear_keys();
+    asio::awaitable<Status> send_replies();
     asio::awaitable<Status> keep_alive();
     asio::awaitable<Status> send(std::span<const std::byte> packets);
 
@@ -122,6 +125,8 @@ private:
     Screens screens_;
     Timeline timeline_;
     Controls controls_;
+    // Only while standard input is a terminal; it is set back as it was when this goes.
+    std::optional<TerminalKeys> keys_;
     std::chrono::milliseconds keepalive_interval_;
     // LFS counts its 70 seconds from the last packet it received.
     TimePoint last_write_ = now();
@@ -145,6 +150,13 @@ private:
 asio::awaitable<Status> Playback::run()
 {
     events_.listen_to_lfs();
+    if (auto keys = TerminalKeys::open(executor_); !keys) {
+        // The video plays on without them.
+        std::fprintf(stderr, "lumaflick: the keys do not work here: %s\n", keys.error().text().c_str());
+    } else if (*keys) {
+        keys_ = std::move(*keys);
+        events_.listen_to_keys(*keys_);
+    }
     if (args_.delay) {
         print_line("Prepare yourself, we're startin' in!");
         if (auto waited = co_await serve_until(now() + start_delay(*args_.delay)); !waited) co_return waited;
@@ -249,6 +261,7 @@ asio::awaitable<Status> Playback::play()
         if (finished_) break;
         if (auto woke = co_await events_.wait(next_deadline()); !woke) co_return woke;
         if (auto heard = co_await hear_lfs(); !heard) co_return heard;
+        if (auto pressed = co_await hear_keys(); !pressed) co_return pressed;
         if (auto sound = start_sound_when_due(); !sound) co_return sound;
         if (auto frame = events_.take_frame()) {
             if (!*frame) co_return std::move(*frame).error();
@@ -303,6 +316,8 @@ asio::awaitable<Status> Playback::report()
     const TimePoint resume = now() + FINAL_PAUSE;
     while (now() < resume) {
         if (auto woke = co_await events_.wait(resume); !woke) co_return woke;
+        // The playback is over: keys pressed now do nothing.
+        events_.take_keys();
         if (auto heard = events_.take_lfs()) {
             if (*heard && !(*heard)->empty()) {
                 events_.listen_to_lfs();
@@ -340,6 +355,7 @@ asio::awaitable<void> Playback::close_connection()
         TimePoint heard_at = now();
         while (now() < std::min(give_up, limit)) {
             if (auto woke = co_await events_.wait(std::min(std::min(give_up, limit), now() + CLOSE_POLL)); !woke) break;
+            events_.take_keys();
             if (auto heard = events_.take_lfs()) {
                 if (!*heard || (*heard)->empty()) break;
                 heard_at = now();
@@ -362,6 +378,7 @@ asio::awaitable<Status> Playback::serve_until(TimePoint deadline)
     for (;;) {
         if (auto woke = co_await events_.wait(std::min(deadline, keepalive_due())); !woke) co_return woke;
         if (auto heard = co_await hear_lfs(); !heard) co_return heard;
+        if (auto pressed = co_await hear_keys(); !pressed) co_return pressed;
         if (auto kept = co_await keep_alive(); !kept) co_return kept;
         if (now() >= deadline) co_return ok();
     }
@@ -379,10 +396,26 @@ asio::awaitable<Status> Playback::hear_lfs()
     if (const auto due = screens_.take_due(); !due.empty()) {
         if (auto sent = co_await send(due); !sent) co_return sent;
     }
-    if (const auto replies = controls_.replies(); !replies.empty()) {
-        if (auto sent = co_await send(replies); !sent) co_return sent;
-        controls_.replies_sent();
-    }
+    co_return co_await send_replies();
+}
+
+asio::awaitable<Status> Playback::hear_keys()
+{
+    auto heard = events_.take_keys();
+    if (!heard) co_return ok();
+    // A terminal that hung up has no more keys.
+    if (!*heard) co_return ok();
+    for (const Key key : **heard) controls_.obey(command_for(key));
+    events_.listen_to_keys(*keys_);
+    co_return co_await send_replies();
+}
+
+asio::awaitable<Status> Playback::send_replies()
+{
+    const auto replies = controls_.replies();
+    if (replies.empty()) co_return ok();
+    if (auto sent = co_await send(replies); !sent) co_return sent;
+    controls_.replies_sent();
     co_return ok();
 }
 

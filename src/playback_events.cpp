@@ -41,6 +41,26 @@ std::optional<Result<std::span<const std::uint8_t>>> PlaybackEvents::take_lfs()
     return Result<std::span<const std::uint8_t>>(std::span<const std::uint8_t>(lfs_buffer_).first(*read));
 }
 
+void PlaybackEvents::listen_to_keys(TerminalKeys& keys)
+{
+    keys_ = &keys;
+    if (keys_reading_) return;
+    keys_result_.reset();
+    keys_reading_ = true;
+    ++outstanding_;
+    keys.async_read([this](Result<std::span<const Key>> read) {
+        --outstanding_;
+        keys_reading_ = false;
+        keys_result_ = std::move(read);
+        wake();
+    });
+}
+
+std::optional<Result<std::span<const Key>>> PlaybackEvents::take_keys()
+{
+    return std::exchange(keys_result_, std::nullopt);
+}
+
 void PlaybackEvents::watch_decoder(PipeStream output, FrameSource& source)
 {
     decoder_.emplace(std::move(output));
@@ -118,6 +138,7 @@ asio::awaitable<void> PlaybackEvents::stop()
 {
     if (decoder_) decoder_->close();
     lfs_->cancel();
+    if (keys_ != nullptr) keys_->cancel();
     while (outstanding_ > 0) {
         // Cancelled reads complete promptly; the handler's wake-up ends the wait.
         wake_.expires_after(std::chrono::seconds(1));
@@ -126,6 +147,7 @@ asio::awaitable<void> PlaybackEvents::stop()
     }
     lfs_result_.reset();
     frame_result_.reset();
+    keys_result_.reset();
 }
 
 }  // namespace lumaflick

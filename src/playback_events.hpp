@@ -11,6 +11,7 @@
 #include <asio/awaitable.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "control/terminal_keys.hpp"
 #include "error.hpp"
 #include "insim/connection.hpp"
 #include "video/frame_source.hpp"
@@ -37,6 +38,11 @@ public:
     // Bytes from LFS (0: LFS closed its end), valid until listen_to_lfs().
     std::optional<Result<std::span<const std::uint8_t>>> take_lfs();
 
+    // Starts the next read of the terminal's keys, from `keys` (kept until stop()).
+    void listen_to_keys(TerminalKeys& keys);
+    // Keys pressed, valid until listen_to_keys().
+    std::optional<Result<std::span<const Key>>> take_keys();
+
     // Frames come from `output` through `source`'s skip rule from now on; a
     // decoder watched before must have been let go.
     void watch_decoder(PipeStream output, FrameSource& source);
@@ -62,7 +68,10 @@ public:
 private:
     void wake() noexcept;
     void frame_read_done(Result<std::size_t> read);
-    [[nodiscard]] bool pending() const noexcept { return lfs_result_.has_value() || frame_result_.has_value(); }
+    [[nodiscard]] bool pending() const noexcept
+    {
+        return lfs_result_.has_value() || frame_result_.has_value() || keys_result_.has_value();
+    }
 
     asio::steady_timer wake_;
     int outstanding_ = 0;
@@ -71,6 +80,10 @@ private:
     bool lfs_reading_ = false;
     std::optional<Result<std::size_t>> lfs_result_;
     std::array<std::uint8_t, 4096> lfs_buffer_{};
+
+    TerminalKeys* keys_ = nullptr;
+    bool keys_reading_ = false;
+    std::optional<Result<std::span<const Key>>> keys_result_;
 
     std::optional<PipeStream> decoder_;
     FrameSource* source_ = nullptr;

@@ -16,6 +16,21 @@ std::string at(std::string_view what, MediaTime time) { return "lumaflick: " + s
 
 }  // namespace
 
+Command command_for(Key key) noexcept
+{
+    using namespace std::chrono_literals;
+    using K = Command::Kind;
+    switch (key) {
+        case Key::play_pause: return {K::toggle};
+        case Key::back_10: return {K::seek, true, -10s};
+        case Key::forward_10: return {K::seek, true, 10s};
+        case Key::back_60: return {K::seek, true, -60s};
+        case Key::forward_60: return {K::seek, true, 60s};
+        case Key::stop: break;
+    }
+    return {K::stop};
+}
+
 Controls::Controls(Timeline& timeline) : timeline_(&timeline) { replies_.reserve(MOST_REPLIES); }
 
 void Controls::hear(const insim::IS_MSO& message)

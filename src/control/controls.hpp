@@ -7,11 +7,16 @@
 #include <vector>
 
 #include "control/command.hpp"
+#include "control/key_decoder.hpp"
 #include "control/timeline.hpp"
 #include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 
 namespace lumaflick {
+
+// Space pauses and plays, the arrows seek 10 s (left, right) and 60 s (down,
+// up), q stops.
+Command command_for(Key key) noexcept;
 
 // What people have asked of the playback, from LFS and from the keys, and
 // what they are told back. The driver compares what is wanted with what the
