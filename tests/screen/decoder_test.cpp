@@ -64,6 +64,13 @@ TEST(PacketDecoder, ReadsButtonTextsUpToTheirZeroOrTheFieldsEnd)
     EXPECT_EQ(button.UCID, 255);
 }
 
+TEST(PacketDecoder, ReadsALocalMessage)
+{
+    const auto local = std::get<LocalMessagePacket>(decode_packet(local_message_packet("Paused", 1)));
+    EXPECT_EQ(local.Sound, 1);
+    EXPECT_EQ(local.Msg, "Paused");
+}
+
 TEST(PacketDecoder, CallsWhatItCannotTakeMalformed)
 {
     struct Case {
@@ -78,6 +85,7 @@ TEST(PacketDecoder, CallsWhatItCannotTakeMalformed)
         {"init too short", raw_packet(10, 1), "IS_ISI of 40 bytes, expected 44"},
         {"message too long", raw_packet(18, 13), "IS_MST of 72 bytes, expected 68"},
         {"tiny too long", raw_packet(2, 3), "IS_TINY of 8 bytes, expected 4"},
+        {"local message as long as an IS_MSO", raw_packet(34, 40), "IS_MSL of 136 bytes, expected 132"},
         {"unknown type", raw_packet(1, 99), "unknown packet type 99"},
         {"type 0", raw_packet(1, 0), "unknown packet type 0"},
         {"a host's packet", raw_packet(5, 2), "unknown packet type 2"},

@@ -82,6 +82,7 @@ TEST(FakeLfs, AnswersAndSendsItsScriptLikeLfs)
     ASSERT_EQ(version, Bytes(screen_version.begin(), screen_version.end())) << "the two stand-ins differ";
     const Bytes ncn = lumaflick::test::ncn_packet(3, "guest", "Guest", 2);
     const Bytes mso = lumaflick::test::mso_packet("/o hi");
+    ASSERT_EQ(mso, insim_screen::make_o_packet("hi")) << "the two stand-ins differ";
     const Bytes block = join({button_packet(1, 0, "a"), button_packet(2, 6, "b")});
     const Bytes init = init_packet("secret", 9, 7);
 

@@ -23,15 +23,15 @@ using namespace std::chrono_literals;
 using asio::ip::tcp;
 
 // Sends the bytes, then reads until a packet of that type with that byte 3 (UCID, or IS_BFN's SubT)
-// arrives; the socket's timeout ends a wait in vain.
-void send_then_wait(tcp::socket& socket, const Bytes& bytes, std::uint8_t type, std::uint8_t third)
+// arrives, and returns it; the socket's timeout ends a wait in vain.
+Bytes send_then_wait(tcp::socket& socket, const Bytes& bytes, std::uint8_t type, std::uint8_t third)
 {
     asio::write(socket, asio::buffer(bytes));
     for (Bytes packet(4);; packet.resize(4)) {
         asio::read(socket, asio::buffer(packet));
         packet.resize(std::max<std::size_t>(packet[0] * 4u, 4));
         asio::read(socket, asio::buffer(packet.data() + 4, packet.size() - 4));
-        if (packet[1] == type && packet[3] == third) return;
+        if (packet[1] == type && packet[3] == third) return packet;
     }
 }
 
@@ -39,7 +39,8 @@ TEST(GuestsProgram, PlaysItsEventsAndReportsEveryConnection)
 {
     const lumaflick::test::TempDir dir;
     const auto events = dir.write("events.txt", "# a guest joins, clears and asks again; another comes and goes\n"
-                                                "100 join 1 bob\n200 clear 1\n300 request 1\n400 join 2\n500 leave 2\n");
+                                                "100 join 1 bob\n200 clear 1\n300 request 1\n400 join 2\n500 leave 2\n"
+                                                "600 o pause\n");
     auto child = ChildProcess::start(
         {INSIM_SCREEN_PATH, "--listen", "127.0.0.1:0", "--port-file", (dir.path() / "port").string(), "--events",
          events.string(), "--stdin-events", "--transcript", (dir.path() / "t.txt").string(), "--snapshot",
@@ -58,17 +59,22 @@ TEST(GuestsProgram, PlaysItsEventsAndReportsEveryConnection)
     send_then_wait(socket, full_frame("2"), 42, 2);                                    // BFN_USER_CLEAR
     send_then_wait(socket, full_frame("3", 0), 42, 3);                                 // BFN_REQUEST
     send_then_wait(socket, full_frame("3", 1), 19, 2);                                 // IS_CNL of guest 2
-    asio::write(socket, asio::buffer(button_packet(1, 0, "^6_")));
+    EXPECT_EQ(send_then_wait(socket, {}, 11, 0),
+              (Bytes{5, 11, 0, 0, 0, 0, 3, 0, '/', 'o', ' ', 'p', 'a', 'u', 's', 'e', 0, 0, 0, 0}));  // IS_MSO
+    asio::write(socket, asio::buffer(join({local_message_packet("Paused"), button_packet(1, 0, "^6_")})));
     socket.close();
 
     ASSERT_EQ(child->wait_for(5s), 0) << read_file(dir.path() / "err");
     const std::string out = read_file(dir.path() / "out");
     for (auto line : {"\"bob\": 61 button packets, 0 while cleared, cleared 1, requested 1, picture the host's\n",
-                      "\"guest2\": 0 button packets, 0 while cleared, cleared 0, requested 0, left at 0.5"}) {
+                      "\"guest2\": 0 button packets, 0 while cleared, cleared 0, requested 0, left at 0.5",
+                      "\nevent: o \"pause\"\nlocal message: Paused\n",
+                      "IS_MSL            1 packets         132 bytes\n"}) {
         EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
     }
     const std::string transcript = read_file(dir.path() / "t.txt");
     EXPECT_NE(transcript.find(" event clear 1\n"), std::string::npos);
+    EXPECT_NE(transcript.find(" IS_MSL - \"Paused\"\n"), std::string::npos) << transcript;
     EXPECT_NE(transcript.find("\" UCID=0\n"), std::string::npos);
     const auto host = insim_screen::read_png((dir.path() / "host.png").string());
     const auto bob = insim_screen::read_png((dir.path() / "bob.png").string());

@@ -71,6 +71,8 @@ TEST(Guests, ButtonsDeletesAndClearsGoWhereTheirUcidAndTheInitFlagsSay)
     }
 }
 
+const std::string longest_o(124, 'x');
+
 TEST(Guests, EventsAndTinyNcnTellTheClientAsLfsWould)
 {
     struct Case {
@@ -83,6 +85,9 @@ TEST(Guests, EventsAndTinyNcnTellTheClientAsLfsWould)
         {0, {K::clear, 3, ""}, {2, 42, 0, 2, 3, 0, 0, 0}},     {0, {K::request, 1, ""}, {2, 42, 0, 3, 1, 0, 0, 0}},
         {4, {K::clear, 3, ""}, {2, 42, 0, 2, 0, 0, 0, 0}},  // local: the host's screen
         {0, {K::join, 3, "again"}, {}}, {0, {K::leave, 2, ""}, {}}, {0, {K::clear, 9, ""}, {}},
+        {4, {K::o, 0, "pause"}, {5, 11, 0, 0, 0, 0, 3, 0, '/', 'o', ' ', 'p', 'a', 'u', 's', 'e', 0, 0, 0, 0}},
+        {0, {K::o, 0, "abcd"}, {4, 11, 0, 0, 0, 0, 3, 0, '/', 'o', ' ', 'a', 'b', 'c', 'd', 0}},
+        {0, {K::o, 0, longest_o}, join({{34, 11, 0, 0, 0, 0, 3, 0, '/', 'o', ' '}, Bytes(124, 'x'), {0}})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(describe(c.event) + " flags " + std::to_string(c.flags));
@@ -121,9 +126,11 @@ TEST(Guests, CountsButtonsThatReachAClearedScreenUntilItsRequest)
 TEST(Events, ParsesLinesAndScriptsAndNamesWhatIsWrongWithBadOnes)
 {
     // Each line, and describe() of its event or the failure.
-    const std::vector<std::pair<std::string_view, std::string>> cases{
+    const std::vector<std::pair<std::string, std::string>> cases{
         {"  join\t254  Big Bob \r", "join 254 \"Big Bob\""}, {"join 7", "join 7 \"guest7\""}, {"clear 0", "clear 0"},
-        {"part 1", "unknown event \"part\" (join, leave, clear or request)"},
+        {"o  pause  now \r", "o \"pause  now\""}, {"o " + longest_o + "x", "o: a text of 125 bytes is longer than 124"},
+        {"o", "o: no text"}, {"o " + longest_o, "o \"" + longest_o + "\""},
+        {"kick 1", "unknown event \"kick\" (join, leave, clear, request or o)"},
         {"join 0", "join: \"0\" is not a UCID (1 to 254)"}, {"leave 255", "leave: \"255\" is not a UCID (1 to 254)"},
         {"clear 01", "clear: \"01\" is not a UCID (0 to 254)"}, {"request", "request: no UCID (0 to 254)"},
         {"clear 1 now", "clear: unexpected \"now\" after the UCID"},
@@ -140,6 +147,8 @@ TEST(Events, ParsesLinesAndScriptsAndNamesWhatIsWrongWithBadOnes)
                            {100ms, {K::clear, 0, ""}}, {2500ms, {K::clear, 3, ""}}, {2500ms, {K::join, 1, "bob"}}}));
     const auto bad_time = parse_event_script("10 join 1\n1.5 leave 1\n");
     EXPECT_EQ(bad_time ? "parsed" : bad_time.failure().text, "line 2: \"1.5\" is not a time in milliseconds");
+    const auto long_o = parse_event_script("10 o go\n20 o x" + longest_o + "\n");
+    EXPECT_EQ(long_o ? "parsed" : long_o.failure().text, "line 2: o: a text of 125 bytes is longer than 124");
 }
 
 }  // namespace

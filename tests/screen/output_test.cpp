@@ -89,6 +89,7 @@ TEST(Transcript, WritesALinePerPacket)
         {init, "0.250 IS_ISI - \"Lumaflick\" ReqI=1 Flags=4 InSimVer=9"},
         {button, "0.250 IS_BTN 3 \"^0_^7_\""},
         {MessagePacket{"say \"hi\"\\\n\xe9"}, "0.250 IS_MST - \"say \\\"hi\\\"\\\\\\x0a\\xe9\""},
+        {LocalMessagePacket{2, "Paused"}, "0.250 IS_MSL - \"Paused\" Sound=2"},
         {TinyPacket{0, 0}, "0.250 IS_TINY - SubT=0"},
         {MalformedPacket{99, "unknown packet type 99"}, "0.250 type 99 - malformed: unknown packet type 99"},
     };

@@ -67,6 +67,14 @@ Bytes message_packet(std::string_view text)
     return bytes_of(message);
 }
 
+Bytes local_message_packet(std::string_view text, std::uint8_t sound)
+{
+    Bytes out = raw_packet(33, 40);
+    out[3] = sound;
+    std::copy_n(text.begin(), std::min<std::size_t>(text.size(), 127), out.begin() + 4);
+    return out;
+}
+
 Bytes tiny_packet(std::uint8_t subt, std::uint8_t reqi)
 {
     insim::IS_TINY tiny;

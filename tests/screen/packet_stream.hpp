@@ -19,6 +19,8 @@ Bytes button_packet(std::uint8_t click_id, std::uint8_t t, std::string_view text
 // As other clients send it: cut after the text's terminating zero, to a multiple of 4.
 Bytes short_button_packet(std::uint8_t click_id, std::uint8_t t, std::string_view text);
 Bytes message_packet(std::string_view text);
+// IS_MSL: always 132 bytes.
+Bytes local_message_packet(std::string_view text, std::uint8_t sound = 0);
 Bytes tiny_packet(std::uint8_t subt = 0, std::uint8_t reqi = 0);
 // `size` × 4 bytes (at least 4) of the given type, the rest `fill`.
 Bytes raw_packet(std::uint8_t size, std::uint8_t type, std::uint8_t fill = 0);

@@ -54,12 +54,7 @@ void Console::packet(SessionTime at, const DecodedPacket& packet)
 void Console::event(SessionTime at, const Event& event)
 {
     if (config_.transcript != nullptr) config_.transcript->write_line(transcript_line(at, event));
-    const std::string line = "event: " + printable(describe(event));
-    if (config_.terminal) {
-        remember(line);
-    } else {
-        put(out_, line + "\n");
-    }
+    say("event: " + printable(describe(event)));
 }
 
 // A connection not there (yet, or any more) shows as its last screen, or empty.
@@ -81,15 +76,9 @@ void Console::snapshot(const std::string& path)
     }
 }
 
-void Console::message(std::string_view text)
-{
-    const std::string line = "message: " + printable(text);
-    if (config_.terminal) {
-        remember(line);
-    } else {
-        put(out_, line + "\n");
-    }
-}
+void Console::message(std::string_view text) { say("message: " + printable(text)); }
+
+void Console::local_message(std::string_view text) { say("local message: " + printable(text)); }
 
 void Console::warning(std::string_view text)
 {
@@ -150,6 +139,16 @@ void Console::disconnected(const Session& session, SessionTime lasted)
     put(out_, "client " + client_ + ": " + std::string(describe(session.end())) + "\n");
     put(out_, format_summary(session.statistics(), lasted));
     if (config_.guests) put(out_, format_connections(session.connections(), session.statistics().unaddressed));
+}
+
+// Under the picture on a terminal, else a line of its own.
+void Console::say(std::string line)
+{
+    if (config_.terminal) {
+        remember(std::move(line));
+    } else {
+        put(out_, line + "\n");
+    }
 }
 
 void Console::remember(std::string line)

@@ -35,6 +35,7 @@ public:
     void accepted(const InitPacket& init) override;
     void packet(SessionTime at, const DecodedPacket& packet) override;
     void message(std::string_view text) override;
+    void local_message(std::string_view text) override;
     void warning(std::string_view text) override;
     void redraw(const Session& session) override;
     void disconnected(const Session& session, SessionTime lasted) override;
@@ -44,6 +45,7 @@ public:
     [[nodiscard]] const std::optional<Failure>& failure() const noexcept { return failure_; }
 
 private:
+    void say(std::string line);
     void remember(std::string line);
     void draw(const Session& session, std::uint8_t ucid);
     void snapshot(const std::string& path);

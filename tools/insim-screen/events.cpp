@@ -30,8 +30,28 @@ struct KindName {
     EventKind kind;
     std::string_view name;
 };
-constexpr KindName KIND_NAMES[] = {
-    {EventKind::join, "join"}, {EventKind::leave, "leave"}, {EventKind::clear, "clear"}, {EventKind::request, "request"}};
+constexpr KindName KIND_NAMES[] = {{EventKind::join, "join"},
+                                   {EventKind::leave, "leave"},
+                                   {EventKind::clear, "clear"},
+                                   {EventKind::request, "request"},
+                                   {EventKind::o, "o"}};
+
+bool has_control_character(std::string_view text) noexcept
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+// Typed on the host's keyboard: one line of LFS's chat, no UCID.
+Result<Event> parse_o(std::string_view text)
+{
+    if (text.empty()) return Failure{"o: no text"};
+    if (text.size() > MAX_O_TEXT_LENGTH) {
+        return Failure{"o: a text of " + std::to_string(text.size()) + " bytes is longer than " +
+                       std::to_string(MAX_O_TEXT_LENGTH)};
+    }
+    if (has_control_character(text)) return Failure{"o: the text " + quote_text(text) + " has a control character"};
+    return Event{EventKind::o, 0, std::string(text)};
+}
 
 std::string_view kind_name(EventKind kind) noexcept
 {
@@ -56,8 +76,9 @@ Result<Event> parse_event(std::string_view line)
     const auto* kind = std::find_if(std::begin(KIND_NAMES), std::end(KIND_NAMES),
                                     [&](const KindName& k) { return k.name == word; });
     if (kind == std::end(KIND_NAMES)) {
-        return Failure{"unknown event " + quote_text(word) + " (join, leave, clear or request)"};
+        return Failure{"unknown event " + quote_text(word) + " (join, leave, clear, request or o)"};
     }
+    if (kind->kind == EventKind::o) return parse_o(split.second);
     Event event{kind->kind, 0, {}};
     const auto [number, rest] = first_word(split.second);
     // The host (0) never joins or leaves; 255 addresses everyone.
@@ -76,10 +97,10 @@ Result<Event> parse_event(std::string_view line)
         return Failure{"join: the name " + quote_text(rest) + " is longer than " + std::to_string(MAX_NAME_LENGTH) +
                        " bytes"};
     }
-    if (std::any_of(rest.begin(), rest.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    if (has_control_character(rest)) {
         return Failure{"join: the name " + quote_text(rest) + " has a control character"};
     }
-    event.name = rest.empty() ? "guest" + std::to_string(event.ucid) : std::string(rest);
+    event.text = rest.empty() ? "guest" + std::to_string(event.ucid) : std::string(rest);
     return event;
 }
 
@@ -109,11 +130,13 @@ Result<std::vector<TimedEvent>> parse_event_script(std::string_view text)
 std::string describe(const Event& event)
 {
     std::string text(kind_name(event.kind));
-    text += ' ';
-    text += std::to_string(event.ucid);
-    if (event.kind == EventKind::join) {
+    if (event.kind != EventKind::o) {
         text += ' ';
-        text += quote_text(event.name);
+        text += std::to_string(event.ucid);
+    }
+    if (event.kind == EventKind::join || event.kind == EventKind::o) {
+        text += ' ';
+        text += quote_text(event.text);
     }
     return text;
 }

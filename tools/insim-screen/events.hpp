@@ -10,15 +10,15 @@
 
 namespace insim_screen {
 
-// What happens to the host's connections besides the client's packets: a
-// guest joins or leaves, or a user clears the buttons (SHIFT+I, SHIFT+B) or
-// asks for them again.
-enum class EventKind : std::uint8_t { join, leave, clear, request };
+// What happens on the host besides the client's packets: a guest joins or
+// leaves, a user clears the buttons (SHIFT+I, SHIFT+B) or asks for them
+// again, or someone types `/o TEXT` on the host's own computer.
+enum class EventKind : std::uint8_t { join, leave, clear, request, o };
 
 struct Event {
     EventKind kind = EventKind::join;
-    std::uint8_t ucid = 0;
-    std::string name;  // join only
+    std::uint8_t ucid = 0;  // 0 for o: typed on the host
+    std::string text;       // join: the name; o: what follows "/o "
     friend bool operator==(const Event&, const Event&) = default;
 };
 
@@ -31,9 +31,12 @@ struct TimedEvent {
 
 // IS_NCN's UName and PName hold 23 bytes and a zero.
 inline constexpr std::size_t MAX_NAME_LENGTH = 23;
+// IS_MSO's Msg holds "/o ", the text and a zero in 128 bytes.
+inline constexpr std::size_t MAX_O_TEXT_LENGTH = 124;
 
 // "join UCID [NAME]" (UCID 1 to 254; NAME the rest of the line, "guestUCID"
-// when left out), "leave UCID" (1 to 254), "clear UCID", "request UCID" (0 to 254).
+// when left out), "leave UCID" (1 to 254), "clear UCID", "request UCID" (0 to
+// 254), "o TEXT" (the rest of the line, 1 to 124 bytes).
 Result<Event> parse_event(std::string_view line);
 
 // One "AT_MS EVENT..." a line; blank lines and lines starting with '#' are
@@ -41,7 +44,7 @@ Result<Event> parse_event(std::string_view line);
 // failure names the line.
 Result<std::vector<TimedEvent>> parse_event_script(std::string_view text);
 
-// `join 1 "bob"`, `clear 0`: how the transcript and the console show it.
+// `join 1 "bob"`, `clear 0`, `o "pause"`: how the transcript and the console show it.
 std::string describe(const Event& event);
 
 // Blank lines and '#' comments carry no event.

@@ -1,7 +1,11 @@
 #include "host_packets.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
+#include "events.hpp"
+#include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 #include "packet_decoder.hpp"
 
@@ -53,6 +57,23 @@ std::array<std::uint8_t, BUTTON_FUNCTION_LENGTH> make_button_function_packet(std
 {
     // Size, Type, ReqI, SubT, UCID, ClickID, ClickMax, Inst.
     return {BUTTON_FUNCTION_LENGTH / 4, ISP_BFN, 0, subt, ucid, 0, 0, 0};
+}
+
+std::vector<std::uint8_t> make_o_packet(std::string_view text)
+{
+    constexpr std::string_view command = "/o ";
+    text = text.substr(0, MAX_O_TEXT_LENGTH);
+    insim::IS_MSO packet;
+    packet.UserType = insim::MSO_O;
+    std::copy(command.begin(), command.end(), packet.Msg.begin());
+    std::copy(text.begin(), text.end(), packet.Msg.begin() + command.size());
+    // Head, text and its zero, rounded up: at least one zero and at most the whole record.
+    const std::size_t used = offsetof(insim::IS_MSO, Msg) + command.size() + text.size() + 1;
+    const std::size_t length = (used + insim::SIZE_UNIT - 1) / insim::SIZE_UNIT * insim::SIZE_UNIT;
+    packet.Size = static_cast<std::uint8_t>(length / insim::SIZE_UNIT);
+    std::vector<std::uint8_t> bytes(length);
+    std::memcpy(bytes.data(), &packet, length);
+    return bytes;
 }
 
 }  // namespace insim_screen

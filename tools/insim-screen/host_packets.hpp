@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace insim_screen {
 
@@ -36,5 +37,10 @@ std::array<std::uint8_t, CONNECTION_LEFT_LENGTH> make_connection_left_packet(std
 // IS_BFN as LFS sends it: the user cleared the buttons (BFN_USER_CLEAR) or asks for them (BFN_REQUEST).
 std::array<std::uint8_t, BUTTON_FUNCTION_LENGTH> make_button_function_packet(std::uint8_t subt,
                                                                              std::uint8_t ucid) noexcept;
+
+// IS_MSO as LFS sends it when `/o TEXT` is typed on its computer: UserType
+// MSO_O, UCID and PLID 0, Msg "/o TEXT" from TextStart 0, cut after the zero
+// to a multiple of 4. A text over MAX_O_TEXT_LENGTH bytes is cut to it.
+std::vector<std::uint8_t> make_o_packet(std::string_view text);
 
 }  // namespace insim_screen

@@ -85,10 +85,10 @@ std::variant<ScreenOptions, OptionsExit> parse_options(std::span<const std::stri
     app.add_option("--events", events,
                    "Play these events to each client, a line each: AT_MS EVENT UCID [NAME], AT_MS after the "
                    "client's init packet, EVENT join, leave, clear (the user clears the buttons) or request "
-                   "(asks for them again); # starts a comment line")
+                   "(asks for them again); or AT_MS o TEXT (/o TEXT typed on the host); # starts a comment line")
         ->type_name("FILE");
     app.add_flag("--stdin-events", options.stdin_events,
-                 "Take events from standard input as they come, a line each without AT_MS (join 2 bob)");
+                 "Take events from standard input as they come, a line each without AT_MS (join 2 bob, o pause)");
     app.add_option("--show", show, "The connection whose screen the terminal draws (0: the host's)")
         ->type_name("UCID")
         ->capture_default_str();

@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::size_t INIT_LENGTH = sizeof(insim::IS_ISI);
 constexpr std::size_t MESSAGE_LENGTH = sizeof(insim::IS_MST);
+// Size, Type, ReqI, Sound, Msg[128].
+constexpr std::size_t LOCAL_MESSAGE_LENGTH = 132;
+constexpr std::size_t LOCAL_MESSAGE_TEXT = 4;
 constexpr std::size_t TINY_LENGTH = sizeof(insim::IS_TINY);
 constexpr std::size_t BUTTON_FUNCTION_LENGTH = 8;
 constexpr std::size_t BUTTON_HEAD = offsetof(insim::IS_BTN, Text);
@@ -77,6 +80,12 @@ DecodedPacket decode_message(std::span<const std::uint8_t> p)
     return MessagePacket{zero_ended(p.subspan(offsetof(insim::IS_MST, Msg)))};
 }
 
+DecodedPacket decode_local_message(std::span<const std::uint8_t> p)
+{
+    if (p.size() != LOCAL_MESSAGE_LENGTH) return wrong_length(p, LOCAL_MESSAGE_LENGTH);
+    return LocalMessagePacket{p[3], zero_ended(p.subspan(LOCAL_MESSAGE_TEXT))};
+}
+
 DecodedPacket decode_tiny(std::span<const std::uint8_t> p)
 {
     if (p.size() != TINY_LENGTH) return wrong_length(p, TINY_LENGTH);
@@ -101,6 +110,7 @@ DecodedPacket decode_packet(std::span<const std::uint8_t> packet)
         case insim::ISP_ISI: return decode_init(packet);
         case insim::ISP_BTN: return decode_button(packet);
         case insim::ISP_MST: return decode_message(packet);
+        case ISP_MSL: return decode_local_message(packet);
         case insim::ISP_TINY: return decode_tiny(packet);
         case ISP_BFN: return decode_button_function(packet);
         default: return MalformedPacket{packet[1], "unknown packet type " + std::to_string(packet[1])};
@@ -114,6 +124,7 @@ std::string packet_type_name(std::uint8_t type)
         case ISP_VER: return "IS_VER";
         case insim::ISP_TINY: return "IS_TINY";
         case insim::ISP_MST: return "IS_MST";
+        case ISP_MSL: return "IS_MSL";
         case insim::ISP_BTN: return "IS_BTN";
         case ISP_NCN: return "IS_NCN";
         case ISP_CNL: return "IS_CNL";

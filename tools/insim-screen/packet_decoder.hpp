@@ -15,6 +15,7 @@ namespace insim_screen {
 inline constexpr std::uint8_t ISP_VER = 2;
 inline constexpr std::uint8_t ISP_NCN = 18;
 inline constexpr std::uint8_t ISP_CNL = 19;
+inline constexpr std::uint8_t ISP_MSL = 40;
 inline constexpr std::uint8_t ISP_BFN = 42;
 inline constexpr std::uint8_t TINY_CLOSE = 2;
 inline constexpr std::uint8_t TINY_NCN = 13;
@@ -53,6 +54,12 @@ struct MessagePacket {
     std::string Msg;
 };
 
+// IS_MSL: a message the client shows on the host's own screen only.
+struct LocalMessagePacket {
+    std::uint8_t Sound = 0;
+    std::string Msg;
+};
+
 struct TinyPacket {
     std::uint8_t ReqI = 0;
     std::uint8_t SubT = 0;
@@ -74,8 +81,8 @@ struct MalformedPacket {
     std::string problem;
 };
 
-using DecodedPacket =
-    std::variant<InitPacket, ButtonPacket, MessagePacket, TinyPacket, ButtonFunctionPacket, MalformedPacket>;
+using DecodedPacket = std::variant<InitPacket, ButtonPacket, MessagePacket, LocalMessagePacket, TinyPacket,
+                                   ButtonFunctionPacket, MalformedPacket>;
 
 // Decodes one whole packet as cut by insim::PacketFramer (at least 4 bytes, length
 // = size byte × 4). Never fails: whatever it cannot take is a MalformedPacket.

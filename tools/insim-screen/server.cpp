@@ -80,6 +80,11 @@ struct Server::Link : SessionObserver {
         events.message(text);
         dirty.notify();
     }
+    void local_message(std::string_view text) override
+    {
+        events.local_message(text);
+        dirty.notify();
+    }
     void warning(std::string_view text) override
     {
         events.warning(text);

@@ -94,6 +94,8 @@ void Session::take(std::span<const std::uint8_t> packet, SessionTime at)
         take_button(*button, at);
     } else if (const auto* message = std::get_if<MessagePacket>(&decoded)) {
         observer_.message(message->Msg);
+    } else if (const auto* local = std::get_if<LocalMessagePacket>(&decoded)) {
+        observer_.local_message(local->Msg);
     } else if (const auto* tiny = std::get_if<TinyPacket>(&decoded)) {
         take_tiny(*tiny);
     } else if (const auto* function = std::get_if<ButtonFunctionPacket>(&decoded)) {
@@ -183,8 +185,8 @@ void Session::apply(const Event& event, SessionTime at)
     const std::uint8_t screen = connections_.local() ? HOST_UCID : event.ucid;
     switch (event.kind) {
         case EventKind::join:
-            if (!connections_.join(event.ucid, event.name)) return warn(refused + "the UCID is connected already");
-            send(make_new_connection_packet({0, event.ucid, event.name, total()}));
+            if (!connections_.join(event.ucid, event.text)) return warn(refused + "the UCID is connected already");
+            send(make_new_connection_packet({0, event.ucid, event.text, total()}));
             break;
         case EventKind::leave:
             if (!connections_.leave(event.ucid, at)) return warn(refused + "no guest has the UCID");
@@ -198,14 +200,16 @@ void Session::apply(const Event& event, SessionTime at)
             if (!connections_.user_request(screen)) return warn(refused + "no connection has the UCID");
             send(make_button_function_packet(BFN_REQUEST, screen));
             break;
+        case EventKind::o:
+            send(make_o_packet(event.text));
+            break;
     }
     // A connection that left may take UCID-addressed buttons again once it is back.
     if (event.kind == EventKind::join) warned_ucids_.reset(event.ucid);
     observer_.screen_changed();
 }
 
-template <std::size_t N>
-void Session::send(const std::array<std::uint8_t, N>& packet)
+void Session::send(std::span<const std::uint8_t> packet)
 {
     outbox_.insert(outbox_.end(), packet.begin(), packet.end());
 }

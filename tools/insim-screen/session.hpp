@@ -41,6 +41,7 @@ public:
     virtual void accepted(const InitPacket&) {}
     virtual void packet(SessionTime, const DecodedPacket&) {}
     virtual void message(std::string_view) {}
+    virtual void local_message(std::string_view) {}  // IS_MSL
     virtual void warning(std::string_view) {}
     virtual void screen_changed() {}
     virtual void event(SessionTime, const Event&) {}
@@ -60,9 +61,10 @@ public:
     // The host closes it, for the given reason and with a warning when one is
     // given; a closed session stays as it is.
     void close(SessionEnd why, const std::string& warning = {});
-    // A connection of the host joins or leaves, or its user clears the buttons
-    // or asks for them: the screens change, and the client hears of it as from
-    // LFS. Taken only while the session is open and logged in.
+    // A connection of the host joins or leaves, its user clears the buttons
+    // or asks for them, or the host's user types `/o TEXT`: the screens change
+    // (o changes none), and the client hears of it as from LFS. Taken only
+    // while the session is open and logged in.
     void apply(const Event& event, SessionTime at);
 
     [[nodiscard]] bool is_open() const noexcept { return end_ == SessionEnd::open; }
@@ -82,8 +84,7 @@ private:
     void take_tiny(const TinyPacket& tiny);
     void take_button_function(const ButtonFunctionPacket& function);
     void unaddressed(std::string_view type, std::uint8_t ucid);
-    template <std::size_t N>
-    void send(const std::array<std::uint8_t, N>& packet);
+    void send(std::span<const std::uint8_t> packet);
     void warn(const std::string& text);
 
     SessionConfig config_;

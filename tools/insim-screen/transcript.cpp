@@ -63,6 +63,10 @@ std::string transcript_line(SessionTime at, const DecodedPacket& packet, ButtonU
                                             (ucid == ButtonUcid::shown ? " UCID=" + std::to_string(p.UCID) : "");
                                  },
                                  [](const MessagePacket& p) { return "IS_MST - " + quote_text(p.Msg); },
+                                 [](const LocalMessagePacket& p) {
+                                     return "IS_MSL - " + quote_text(p.Msg) +
+                                            (p.Sound != 0 ? " Sound=" + std::to_string(p.Sound) : "");
+                                 },
                                  [](const TinyPacket& p) {
                                      return "IS_TINY - SubT=" + std::to_string(p.SubT) +
                                             (p.ReqI != 0 ? " ReqI=" + std::to_string(p.ReqI) : "");
