@@ -80,9 +80,9 @@ inline constexpr std::array<OptionDef, 14> OPTIONS{{
      "host buttons, seen by every connection to the host (SHIFT+I)."},
     {OptionId::av_offset, '\0', "av-offset", "MS", ValueType::i64, 1, false, false, "",
      "Play the sound MS milliseconds later (negative: earlier)",
-     "Play the sound MS milliseconds later (negative: earlier).\n\nFor a sound path slower than usual, such as "
-     "Bluetooth headphones (100-250 ms): --av-offset 150. A negative value is written with '=': "
-     "--av-offset=-40. At most 10000 either way."},
+     "Play the sound MS milliseconds later (negative: earlier).\n\nA sound path slower than usual, such as "
+     "Bluetooth headphones (100-250 ms late), needs the sound earlier: --av-offset=-150 (a negative value is "
+     "attached with '='). At most 10000 either way."},
 }};
 
 inline constexpr bool options_in_id_order()

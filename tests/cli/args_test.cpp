@@ -112,6 +112,8 @@ TEST(ParseArgs, AcceptedForms)
         {{"--compact"}, [](Args& a) { a.compact = true; }},
         {{"--compact", "--color", "-r5"}, [](Args& a) { a.compact = a.colour = true; a.rate = 5; }},
         {{"--guests"}, [](Args& a) { a.guests = true; }},
+        {{"--av-offset=-10000"}, [](Args& a) { a.av_offset = -10'000; }},
+        {{"--av-offset", "+150"}, [](Args& a) { a.av_offset = 150; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -173,6 +175,9 @@ TEST(ParseArgs, UsageErrors)
         {{"--ffplay", "--delay", "5"}, "a value is required for '--ffplay <FFPLAY_PATH>' but none was supplied"},
         {{"--delay"}, "a value is required for '--delay <microseconds>' but none was supplied"},
         {{"-t"}, "a value is required for '-t <T>' but none was supplied"},
+        {{"--av-offset=10001"},
+         "invalid value '10001' for '--av-offset <MS>': the offset must lie within -10000 and 10000 milliseconds"},
+        {{"--av-offset=--5"}, "invalid value '--5' for '--av-offset <MS>': invalid digit found in string"},
         // --subpixels counts
         {{"--subpixels", "a", "b", "c"},
          "4 values required by '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>'; only 3 were "
@@ -302,7 +307,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
-        "    --colour", "    --compact", "    --guests", "-h, --help", "-V, --version",
+        "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",

@@ -59,6 +59,28 @@ TEST(ParseU64, AcceptsOnlyPlainDecimal)
     }
 }
 
+TEST(ParseI64, SignedDecimalWithinSixtyFourBits)
+{
+    const struct {
+        std::string text;
+        std::optional<std::int64_t> value;
+    } cases[] = {
+        {"-40", -40}, {"+40", 40}, {"0", 0}, {"-0", 0},
+        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"9223372036854775808", std::nullopt}, {"-9223372036854775809", std::nullopt},
+        {"-", std::nullopt}, {"--5", std::nullopt}, {"-+5", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("'" + c.text + "'");
+        const auto result = parse_i64(c.text);
+        EXPECT_EQ(result.has_value(), c.value.has_value());
+        if (result && c.value) {
+            EXPECT_EQ(*result, *c.value);
+        }
+    }
+}
+
 TEST(ParseSocketAddressV4, AcceptsStrictDottedQuadWithPort)
 {
     const struct {
