@@ -278,9 +278,13 @@ asio::awaitable<Status> Playback::play()
         // and LFS would drop a silent connection.
         if (auto kept = co_await keep_alive(); !kept) co_return kept;
     }
+    if (finished_) {
+        // Stopped on request: both end now, ffmpeg before it finds its output
+        // gone and complains; and it has not failed.
+        if (running_) co_return co_await end_run();
+        co_return ok();
+    }
     events_.close_decoder();
-    // Stopped on request, the decoder has not failed.
-    if (finished_) co_return ok();
     co_return co_await check_decoder_failure();
 }
 
