@@ -10,12 +10,11 @@
 
 namespace lumaflick {
 
-// ffplay, started together with ffmpeg, plays its first sound ~200 ms after
-// its start, while ffmpeg's first frame comes ~300-360 ms after its own
-// (measured on our test machines with scripts/avsync): so ffplay starts this
-// much after ffmpeg, which puts the sound a little behind the picture, the
-// side people notice less.
-inline constexpr std::chrono::milliseconds SOUND_START_DELAY{130};
+// Started together, ffplay's sound came 11-121 ms before ffmpeg's picture
+// (scripts/avsync on our test machines: ffplay sounds ~200 ms after its start,
+// ffmpeg's first frame comes ~300 ms after its own). Started this much later,
+// the sound is a little behind the picture, the side people notice less.
+inline constexpr std::chrono::milliseconds SOUND_START_DELAY{90};
 
 // The -ss and -t of a run of ffmpeg or ffplay.
 struct RunTimes {
