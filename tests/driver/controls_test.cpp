@@ -87,7 +87,7 @@ TEST(Timeline, TimesEachRun)
         {nullptr, nullptr, 250, {}, SoundStart{SOUND_START_DELAY + 250ms, {}, false},
          SoundStart{SOUND_START_DELAY + 250ms, {"12.000000", {}}, true}, {"12.000000", {}}},
         // Earlier than ffmpeg can start: ffplay starts with it, further on.
-        {nullptr, "12.1", -230, {{}, "12.1"}, SoundStart{0ms, {"0.100000", "12.000000"}, true}, std::nullopt,
+        {nullptr, "12.1", -(SOUND_START_DELAY.count() + 100), {{}, "12.1"}, SoundStart{0ms, {"0.100000", "12.000000"}, true}, std::nullopt,
          {"12.000000", "0.100000"}},
     };
     for (const Case& c : cases) {
