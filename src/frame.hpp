@@ -2,12 +2,16 @@
 
 #include <cstddef>
 
+#include "geometry.hpp"
+
 namespace lumaflick {
 
 // One raw gray frame as ffmpeg writes it: rows top to bottom, one byte a pixel.
-inline constexpr std::size_t FRAME_WIDTH = 80;
-inline constexpr std::size_t FRAME_HEIGHT = 30;
-inline constexpr std::size_t FRAME_SIZE = FRAME_WIDTH * FRAME_HEIGHT;
+// The frame's size is the geometry's; these name it where a size must be known
+// before any options are read (fixed buffers).
+inline constexpr std::size_t FRAME_WIDTH = DEFAULT_GEOMETRY.width;
+inline constexpr std::size_t FRAME_HEIGHT = DEFAULT_GEOMETRY.rows;
+inline constexpr std::size_t FRAME_SIZE = DEFAULT_GEOMETRY.pixels();
 // The same frame in rgb24: three bytes a pixel, red, green, blue.
 inline constexpr std::size_t COLOUR_FRAME_SIZE = 3 * FRAME_SIZE;
 

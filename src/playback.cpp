@@ -66,8 +66,9 @@ std::chrono::milliseconds start_delay(std::uint64_t milliseconds)
 FrameUpdate make_frame_update(const Args& args)
 {
     const Packing packing = args.compact ? Packing::shortest : Packing::full;
-    if (args.colour) return FrameUpdate::colour(packing);
-    return FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]}, packing);
+    if (args.colour) return FrameUpdate::colour(packing, args.geometry);
+    return FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]}, packing,
+                             args.geometry);
 }
 
 // One playback, from the open connection to its close. It owns everything

@@ -137,12 +137,51 @@ Status check_value(const OptionDef& opt, std::string_view value)
             return invalid_value(opt, value, "the offset must lie within -10000 and 10000 milliseconds");
         }
         break;
+    case ValueType::position:
+        if (auto position = parse_position(value); !position) return invalid_value(opt, value, position.error().text());
+        break;
     case ValueType::text:
         if (!is_valid_utf8(value)) return invalid_value(opt, value, "invalid UTF-8");
         break;
     case ValueType::flag: break;
     }
     return ok();
+}
+
+const std::string& first_value(const Values& values, OptionId id)
+{
+    return values[static_cast<std::size_t>(id)].front();
+}
+
+// Only once every value converts and the placement is checked.
+Geometry geometry_of(const Values& values)
+{
+    const Position position = *parse_position(first_value(values, OptionId::position));
+    const auto byte = [](std::uint64_t n) { return static_cast<std::uint8_t>(n); };
+    Geometry geometry;
+    geometry.left = byte(position.left);
+    geometry.top = byte(position.top);
+    geometry.row_height = byte(*parse_u64(first_value(values, OptionId::row_height)));
+    geometry.first_click_id = byte(*parse_u64(first_value(values, OptionId::first_click_id)));
+    return geometry;
+}
+
+// The placement's limits, each told by the option that breaks it.
+Status check_geometry(const Values& values)
+{
+    const Position position = *parse_position(first_value(values, OptionId::position));
+    const auto problem = geometry_problem(position.left, position.top, *parse_u64(first_value(values, OptionId::row_height)),
+                                          *parse_u64(first_value(values, OptionId::first_click_id)));
+    if (!problem) return ok();
+    OptionId blamed = OptionId::position;
+    switch (problem->limit) {
+    case GeometryLimit::click_ids: blamed = OptionId::first_click_id; break;
+    case GeometryLimit::row_height: blamed = OptionId::row_height; break;
+    case GeometryLimit::left: break;
+    // Rows too low: the corner's fault unless it is at the top.
+    case GeometryLimit::rows: blamed = position.top > 0 ? OptionId::position : OptionId::row_height; break;
+    }
+    return invalid_value(OPTIONS[static_cast<std::size_t>(blamed)], first_value(values, blamed), problem->text);
 }
 
 // Refuses repetitions and conflicts, fills in defaults, names every missing
@@ -181,7 +220,7 @@ Status complete_and_check(Values& values)
             if (auto checked = check_value(opt, value); !checked) return checked;
         }
     }
-    return ok();
+    return check_geometry(values);
 }
 
 // Only after complete_and_check: every value converts, and the required ones are there.
@@ -207,6 +246,7 @@ Args build_args(Values& values)
     args.colour = !given(OptionId::colour).empty();
     args.compact = !given(OptionId::compact).empty();
     args.guests = !given(OptionId::guests).empty();
+    args.geometry = geometry_of(values);
     if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
     return args;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/convert.hpp"
+#include "geometry.hpp"
 
 namespace lumaflick {
 
@@ -26,6 +27,8 @@ struct Args {
     bool compact = false;
     bool guests = false;
     std::optional<std::int64_t> av_offset;
+    // The picture's placement, checked against LFS's limits.
+    Geometry geometry;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -95,6 +95,23 @@ Result<std::int64_t> parse_i64(std::string_view text)
     return static_cast<std::int64_t>(*magnitude);
 }
 
+Result<Position> parse_position(std::string_view text)
+{
+    const std::size_t comma = text.find(',');
+    Position position;
+    std::uint64_t left = 0;
+    std::uint64_t top = 0;
+    const std::string_view l = text.substr(0, comma);
+    const std::string_view t = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (comma == std::string_view::npos || l.empty() || t.empty() || read_decimal(l, 65535, left) != l.size() ||
+        read_decimal(t, 65535, top) != t.size()) {
+        return Error::message("expected L,T: two numbers with a comma between, such as 100,0");
+    }
+    position.left = static_cast<unsigned>(left);
+    position.top = static_cast<unsigned>(top);
+    return position;
+}
+
 Result<SocketAddressV4> parse_socket_address_v4(std::string_view text)
 {
     SocketAddressV4 result;

@@ -24,6 +24,15 @@ Result<std::uint64_t> parse_u64(std::string_view text);
 // An optional "+" or "-" and one or more decimal digits, within 64 bits.
 Result<std::int64_t> parse_i64(std::string_view text);
 
+struct Position {
+    unsigned left = 0;
+    unsigned top = 0;
+    friend bool operator==(const Position&, const Position&) = default;
+};
+
+// "L,T": two numbers of plain digits with a comma between, each at most 65535.
+Result<Position> parse_position(std::string_view text);
+
 // "a.b.c.d:port": address numbers 0-255 without leading zeros, port 0-65535
 // (leading zeros allowed), nothing else; no host names.
 Result<SocketAddressV4> parse_socket_address_v4(std::string_view text);

@@ -19,10 +19,10 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset
+    av_offset, position, row_height, first_click_id
 };
 
-enum class ValueType { socket_address_v4, text, u64, i64, flag };
+enum class ValueType { socket_address_v4, text, u64, i64, position, flag };
 
 struct OptionDef {
     OptionId id;
@@ -39,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 14> OPTIONS{{
+inline constexpr std::array<OptionDef, 17> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -83,6 +83,18 @@ inline constexpr std::array<OptionDef, 14> OPTIONS{{
      "Play the sound MS milliseconds later (negative: earlier).\n\nA sound path slower than usual, such as "
      "Bluetooth headphones (100-250 ms late), needs the sound earlier: --av-offset=-150 (a negative value is "
      "attached with '='). At most 10000 either way."},
+    {OptionId::position, '\0', "position", "L,T", ValueType::position, 1, false, false, "0,0",
+     "Where the picture's top-left corner goes, in LFS's button units",
+     "Where the picture's top-left corner goes, in LFS's button units.\n\nThe screen is 200 by 200 units; 100,0 "
+     "puts a half-size picture (--row-height 3) in the top right corner."},
+    {OptionId::row_height, '\0', "row-height", "H", ValueType::u64, 1, false, false, "6",
+     "Each row's height in button units, 1 to 6",
+     "Each row's height in button units, 1 to 6.\n\nThe buttons are 40 times as wide, so the picture keeps its "
+     "proportions: 3 gives half the size."},
+    {OptionId::first_click_id, '\0', "first-click-id", "N", ValueType::u64, 1, false, false, "1",
+     "The picture's buttons use ClickIDs N to N + 29",
+     "The picture's buttons use ClickIDs N to N + 29.\n\nFor running beside other InSim programs, or a second "
+     "player: each needs ClickIDs of its own, within 0-239."},
 }};
 
 inline constexpr bool options_in_id_order()

@@ -6,22 +6,22 @@
 namespace lumaflick {
 
 namespace {
-inline constexpr std::uint8_t BUTTON_WIDTH = 240;
-inline constexpr std::uint8_t BUTTON_HEIGHT = 6;
 inline constexpr std::size_t HEAD_SIZE = offsetof(insim::IS_BTN, Text);
 }  // namespace
 
-insim::IS_BTN make_button_template() noexcept
+insim::IS_BTN make_button_template(const Geometry& geometry) noexcept
 {
     insim::IS_BTN button{};
     button.BStyle = static_cast<std::uint8_t>(insim::combine_flags({insim::ISB_DARK}));
-    button.W = BUTTON_WIDTH;
-    button.H = BUTTON_HEIGHT;
+    button.L = geometry.left;
+    button.W = geometry.button_width();
+    button.H = geometry.row_height;
     return button;
 }
 
-ButtonBlock::ButtonBlock(Packing packing, std::size_t buttons)
-    : packing_(packing), block_(buttons * sizeof(insim::IS_BTN))
+ButtonBlock::ButtonBlock(Packing packing, const Geometry& geometry)
+    : packing_(packing), geometry_(geometry), template_(make_button_template(geometry)),
+      block_(geometry.rows * sizeof(insim::IS_BTN))
 {
 }
 
@@ -31,8 +31,8 @@ void ButtonBlock::add(std::size_t line, std::string_view text, bool compacted)
         // Only glyph strings with line feeds make more lines than a frame has rows.
         block_.resize(2 * block_.size() + sizeof(insim::IS_BTN));
     }
-    template_.ClickID = static_cast<std::uint8_t>(line + 1);
-    template_.T = static_cast<std::uint8_t>(BUTTON_HEIGHT * line);
+    template_.ClickID = geometry_.click_id(line);
+    template_.T = geometry_.row_top(line);
     std::byte* out = block_.data() + used_;
     if (packing_ == Packing::shortest) {
         // Cut first, so that the codes left out are those of the text LFS gets.

@@ -7,13 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry.hpp"
 #include "insim/packets.hpp"
 
 namespace lumaflick {
 
-// The button of line k: ClickID k + 1, T 6k (both wrapping), dark, not
-// clickable, W 240, H 6.
-insim::IS_BTN make_button_template() noexcept;
+// The buttons of the picture's lines: dark, not clickable, at the geometry's
+// L, W and H; each line's ClickID and T are set as it is added.
+insim::IS_BTN make_button_template(const Geometry& geometry = DEFAULT_GEOMETRY) noexcept;
 
 // How a line's button goes on the wire.
 enum class Packing {
@@ -24,8 +25,8 @@ enum class Packing {
 // One frame's button packets, back to back: the block that is written in one go.
 class ButtonBlock {
 public:
-    // Room for `buttons` packets before the block has to grow.
-    ButtonBlock(Packing packing, std::size_t buttons);
+    // Room for a button a row before the block has to grow.
+    ButtonBlock(Packing packing, const Geometry& geometry);
 
     void clear() noexcept { used_ = 0; }
     // Appends the button of line `line` (counted from 0) showing `text`;
@@ -35,7 +36,8 @@ public:
 
 private:
     Packing packing_;
-    insim::IS_BTN template_ = make_button_template();
+    Geometry geometry_;
+    insim::IS_BTN template_;
     std::vector<std::byte> block_;
     std::size_t used_ = 0;
     std::array<char, insim::BUTTON_TEXT_SIZE> compacted_{};

@@ -40,16 +40,19 @@ private:
 
 }  // namespace
 
-FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing)
+FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
 {
-    if (keeps_rows_as_lines(glyphs)) return FrameUpdate(std::make_unique<GreyPainter>(glyphs), packing);
-    return FrameUpdate(glyphs, packing);
+    if (keeps_rows_as_lines(glyphs)) return FrameUpdate(std::make_unique<GreyPainter>(glyphs), packing, geometry);
+    return FrameUpdate(glyphs, packing, geometry);
 }
 
-FrameUpdate FrameUpdate::colour(Packing packing) { return FrameUpdate(std::make_unique<ColourPainter>(), packing); }
+FrameUpdate FrameUpdate::colour(Packing packing, const Geometry& geometry)
+{
+    return FrameUpdate(std::make_unique<ColourPainter>(), packing, geometry);
+}
 
-FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing)
-    : block_(packing, FRAME_HEIGHT), painter_(std::move(painter)),
+FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, const Geometry& geometry)
+    : block_(packing, geometry), painter_(std::move(painter)),
       compact_lines_(packing == Packing::shortest && painter_->compacts_lines())
 {
     const std::size_t row_cells = FRAME_WIDTH * painter_->cell_size();
@@ -61,7 +64,8 @@ FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing)
     spare_line_ = line_store_.data() + FRAME_HEIGHT * line_room;
 }
 
-FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing) : block_(packing, FRAME_HEIGHT), glyphs_(glyphs)
+FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
+    : block_(packing, geometry), glyphs_(glyphs)
 {
     // Room for a whole frame, so that rendering never grows the texts.
     current_.reserve(max_frame_text_size(glyphs_));

@@ -21,11 +21,11 @@ namespace lumaflick {
 class FrameUpdate {
 public:
     // Four brightness classes drawn with these glyph strings.
-    static FrameUpdate grey(const GlyphStrings& glyphs, Packing packing);
+    static FrameUpdate grey(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry = DEFAULT_GEOMETRY);
     // RGB frames in LFS's eight colours.
-    static FrameUpdate colour(Packing packing);
+    static FrameUpdate colour(Packing packing, const Geometry& geometry = DEFAULT_GEOMETRY);
     // Any way of painting; its rows are always lines.
-    FrameUpdate(std::unique_ptr<Painter> painter, Packing packing);
+    FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, const Geometry& geometry = DEFAULT_GEOMETRY);
 
     // The bytes of whole pixels a frame holds.
     [[nodiscard]] std::size_t frame_size() const noexcept;
@@ -36,7 +36,7 @@ public:
     std::span<const std::byte> show(std::span<const std::uint8_t> frame);
 
 private:
-    explicit FrameUpdate(const GlyphStrings& glyphs, Packing packing);
+    FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry);
     void show_rows(std::span<const std::uint8_t> frame);
     void show_text(std::span<const std::uint8_t> frame);
 

@@ -114,6 +114,11 @@ TEST(ParseArgs, AcceptedForms)
         {{"--guests"}, [](Args& a) { a.guests = true; }},
         {{"--av-offset=-10000"}, [](Args& a) { a.av_offset = -10'000; }},
         {{"--av-offset", "+150"}, [](Args& a) { a.av_offset = 150; }},
+        // The top right quarter, and the last ClickIDs there are.
+        {{"--position", "100,0", "--row-height", "3"}, [](Args& a) { a.geometry.left = 100; a.geometry.row_height = 3; }},
+        {{"--position=200,20", "--first-click-id=210"},
+         [](Args& a) { a.geometry.left = 200; a.geometry.top = 20; a.geometry.first_click_id = 210; }},
+        {{"--row-height", "1", "--position", "0,170"}, [](Args& a) { a.geometry.row_height = 1; a.geometry.top = 170; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -178,6 +183,18 @@ TEST(ParseArgs, UsageErrors)
         {{"--av-offset=10001"},
          "invalid value '10001' for '--av-offset <MS>': the offset must lie within -10000 and 10000 milliseconds"},
         {{"--av-offset=--5"}, "invalid value '--5' for '--av-offset <MS>': invalid digit found in string"},
+        // Each of LFS's limits, told by the option that breaks it.
+        {{"--first-click-id", "211"},
+         "invalid value '211' for '--first-click-id <N>': the picture's ClickIDs 211 to 240 must stay within 0-239"},
+        {{"--position", "201,0"}, "invalid value '201,0' for '--position <L,T>': L 201 must lie within 0-200"},
+        {{"--position", "0,21"}, "invalid value '0,21' for '--position <L,T>': the last row would reach T + H = 201, "
+                                 "but every row's T and T + H must stay within 0-200"},
+        {{"--position", "0,0", "--row-height", "7"}, "invalid value '7' for '--row-height <H>': the row height must lie within 1-6"},
+        {{"--row-height", "0"}, "invalid value '0' for '--row-height <H>': the row height must lie within 1-6"},
+        {{"--position", "100"},
+         "invalid value '100' for '--position <L,T>': expected L,T: two numbers with a comma between, such as 100,0"},
+        {{"--position", "1,2,3"},
+         "invalid value '1,2,3' for '--position <L,T>': expected L,T: two numbers with a comma between, such as 100,0"},
         // --subpixels counts
         {{"--subpixels", "a", "b", "c"},
          "4 values required by '--subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>'; only 3 were "
@@ -307,10 +324,12 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
-        "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "-h, --help", "-V, --version",
+        "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --position <L,T>", "    --row-height <H>",
+        "    --first-click-id <N>", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",
+        "[default: 0,0]", "[default: 6]", "[default: 1]",
     };
     const std::vector<std::string> short_only = {
         "Address to InSim protocol TCP IPv4 port", "Password to lfs instance", "Video playback rate",

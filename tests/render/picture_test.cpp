@@ -120,6 +120,42 @@ TEST(ButtonTemplate, HasTheGridValues)
     }
 }
 
+// Every button of a first frame sits where the geometry puts it, full-size
+// and packed, in rows and in the texts of glyph strings with line feeds
+// (81 lines a row here), whose ClickID and T wrap at 256.
+TEST(ButtonTemplate, PlacesEveryLineByTheGeometry)
+{
+    struct Case {
+        Geometry geometry;
+        GlyphStrings glyphs;
+        std::size_t lines;
+    };
+    const Case cases[] = {
+        {{}, DEFAULT_GLYPHS, 30},
+        {{.left = 100, .top = 0, .row_height = 3}, DEFAULT_GLYPHS, 30},
+        {{.left = 7, .top = 20, .row_height = 1, .first_click_id = 210}, DEFAULT_GLYPHS, 30},
+        {{.left = 0, .top = 10, .row_height = 6, .first_click_id = 200}, {"a\nb", "a\nb", "a\nb", "a\nb"}, 2430},
+    };
+    for (const Case& c : cases) {
+        for (const Packing packing : {Packing::full, Packing::shortest}) {
+            SCOPED_TRACE(std::to_string(c.geometry.first_click_id) + " " + std::to_string(c.lines));
+            auto update = FrameUpdate::grey(c.glyphs, packing, c.geometry);
+            const auto block = update.show(filled(FRAME_SIZE, 0));
+            std::size_t line = 0;
+            for (std::size_t at = 0; at < block.size(); ++line) {
+                const auto* head = reinterpret_cast<const std::uint8_t*>(block.data() + at);
+                EXPECT_EQ(head[4], (c.geometry.first_click_id + line) % 256) << "ClickID of line " << line;
+                EXPECT_EQ(head[8], c.geometry.left);
+                EXPECT_EQ(head[9], (c.geometry.top + c.geometry.row_height * line) % 256) << "T of line " << line;
+                EXPECT_EQ(head[10], 40 * c.geometry.row_height);
+                EXPECT_EQ(head[11], c.geometry.row_height);
+                at += head[0] * 4u;
+            }
+            EXPECT_EQ(line, c.lines);
+        }
+    }
+}
+
 std::vector<std::byte> shown(FrameUpdate& update, std::span<const std::uint8_t> frame)
 {
     const auto block = update.show(frame);
