@@ -189,7 +189,7 @@ Status Playback::start_run(std::optional<MediaTime> at)
         return ok();
     }
     const RunTimes times = timeline_.decoder_times(at);
-    const std::string filter = make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray);
+    const std::string filter = make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray, args_.geometry);
     auto decoder = start_decoder(args_.ffmpeg_path, ffmpeg_arguments(args_.video_path, times.s, times.t, filter));
     if (!decoder) return std::move(decoder).error();
     ffmpeg_ = std::move(decoder->child);

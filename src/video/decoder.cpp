@@ -1,12 +1,11 @@
 #include "video/decoder.hpp"
 
-#include "frame.hpp"
 
 namespace lumaflick {
 
-std::string make_filter_string(std::uint64_t rate, PixelFormat format)
+std::string make_filter_string(std::uint64_t rate, PixelFormat format, const Geometry& geometry)
 {
-    return "scale=" + std::to_string(FRAME_WIDTH) + ":" + std::to_string(FRAME_HEIGHT) +
+    return "scale=" + std::to_string(geometry.width) + ":" + std::to_string(geometry.rows) +
            ",fps=" + std::to_string(rate) + (format == PixelFormat::rgb24 ? ",format=rgb24" : ",format=gray");
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "geometry.hpp"
 #include "video/process.hpp"
 
 namespace lumaflick {
@@ -14,8 +15,9 @@ namespace lumaflick {
 // red, green and blue bytes.
 enum class PixelFormat { gray, rgb24 };
 
-// "scale=80:30,fps=<rate>,format=gray" (or format=rgb24)
-std::string make_filter_string(std::uint64_t rate, PixelFormat format = PixelFormat::gray);
+// "scale=80:30,fps=<rate>,format=gray" (or format=rgb24): the geometry's frame.
+std::string make_filter_string(std::uint64_t rate, PixelFormat format = PixelFormat::gray,
+                               const Geometry& geometry = DEFAULT_GEOMETRY);
 
 // -re [-ss S] -i V [-t T] -vf F -f rawvideo -
 std::vector<std::string> ffmpeg_arguments(const std::string& video, const std::optional<std::string>& s,
