@@ -22,11 +22,15 @@
 #include <cstring>
 #include <string>
 
+#include "geometry.hpp"
+#include "insim/packets.hpp"
+
 namespace {
 
-constexpr std::size_t FRAME_SIZE = 2400;
-constexpr std::size_t ROWS = 30;
-constexpr std::size_t BUTTON_SIZE = 252;
+constexpr lumaflick::Geometry GEOMETRY = lumaflick::DEFAULT_GEOMETRY;
+constexpr std::size_t FRAME_SIZE = GEOMETRY.pixels();
+constexpr std::size_t ROWS = GEOMETRY.rows;
+constexpr std::size_t BUTTON_SIZE = sizeof(insim::IS_BTN);
 
 int fail(const char* what)
 {
@@ -55,11 +59,15 @@ int main(int argc, char** argv)
     // The block lumaflick sends for a frame whose every row changed.
     std::array<std::uint8_t, ROWS * BUTTON_SIZE> block{};
     for (std::size_t row = 0; row < ROWS; ++row) {
-        std::uint8_t* button = block.data() + row * BUTTON_SIZE;
-        const std::uint8_t head[] = {BUTTON_SIZE / 4, 45, 1, 255, static_cast<std::uint8_t>(row + 1), 0, 32, 0,
-                                     0, static_cast<std::uint8_t>(6 * row), 240, 6};
-        std::memcpy(button, head, sizeof head);
-        for (std::size_t i = 0; i < 240; i += 3) std::memcpy(button + 12 + i, "^0_", 3);
+        insim::IS_BTN button{};
+        button.ClickID = GEOMETRY.click_id(row);
+        button.BStyle = insim::ISB_DARK;
+        button.L = GEOMETRY.left;
+        button.T = GEOMETRY.row_top(row);
+        button.W = GEOMETRY.button_width();
+        button.H = GEOMETRY.row_height;
+        for (std::size_t i = 0; i + 3 <= insim::BUTTON_TEXT_SIZE; i += 3) std::memcpy(button.Text.data() + i, "^0_", 3);
+        std::memcpy(block.data() + row * BUTTON_SIZE, &button, BUTTON_SIZE);
     }
     std::array<std::uint8_t, FRAME_SIZE> frame{};
 

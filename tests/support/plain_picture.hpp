@@ -13,11 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "geometry.hpp"
 #include "insim/packets.hpp"
 
 namespace plain {
 
-inline constexpr std::size_t WIDTH = 80;
+inline constexpr std::size_t WIDTH = lumaflick::DEFAULT_GEOMETRY.width;
 
 inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::array<std::string, 4>& glyphs)
 {
@@ -73,14 +74,16 @@ inline std::vector<std::string_view> lines_of(std::string_view text)
     return lines;
 }
 
-inline insim::IS_BTN button(std::size_t line, std::string_view text)
+inline insim::IS_BTN button(std::size_t line, std::string_view text,
+                            const lumaflick::Geometry& geometry = lumaflick::DEFAULT_GEOMETRY)
 {
     insim::IS_BTN packet{};
-    packet.ClickID = static_cast<std::uint8_t>(line + 1);
+    packet.ClickID = static_cast<std::uint8_t>(geometry.first_click_id + line);
     packet.BStyle = insim::ISB_DARK;
-    packet.T = static_cast<std::uint8_t>(6 * line);
-    packet.W = 240;
-    packet.H = 6;
+    packet.L = geometry.left;
+    packet.T = static_cast<std::uint8_t>(geometry.top + geometry.row_height * line);
+    packet.W = static_cast<std::uint8_t>(40 * geometry.row_height);
+    packet.H = geometry.row_height;
     std::memcpy(packet.Text.data(), text.data(), std::min(text.size(), packet.Text.size()));
     return packet;
 }
@@ -89,7 +92,7 @@ inline insim::IS_BTN button(std::size_t line, std::string_view text)
 // one in force (^^ is a caret, not a code).
 inline std::string compacted(std::string_view text)
 {
-    text = text.substr(0, std::min<std::size_t>(text.size(), 240));
+    text = text.substr(0, std::min<std::size_t>(text.size(), insim::BUTTON_TEXT_SIZE));
     std::string out;
     char in_force = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -113,7 +116,7 @@ inline std::string compacted(std::string_view text)
 // multiple of 4 (at least one below 240 bytes), Size = bytes / 4.
 inline std::vector<std::byte> short_button(const insim::IS_BTN& full, std::string_view text)
 {
-    const std::size_t size = 12 + std::min<std::size_t>(text.size() + 4 - text.size() % 4, 240);
+    const std::size_t size = 12 + std::min<std::size_t>(text.size() + 4 - text.size() % 4, insim::BUTTON_TEXT_SIZE);
     const auto bytes = insim::image(full);
     std::vector<std::byte> packet(bytes.begin(), bytes.begin() + 12);
     for (const char c : text) packet.push_back(static_cast<std::byte>(c));
