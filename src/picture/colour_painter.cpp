@@ -1,5 +1,6 @@
 #include "picture/colour_painter.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -18,62 +19,55 @@ constexpr std::uint8_t threshold(std::size_t column, std::size_t row) noexcept
 
 const std::array<std::string, 8> CODES{"^0_", "^1_", "^2_", "^3_", "^4_", "^5_", "^6_", "^7_"};
 
-// A row's colour codes from its cells.
-std::array<std::uint8_t, FRAME_WIDTH> codes_of(std::span<const std::uint8_t> cells, std::size_t pixels) noexcept
-{
-    std::array<std::uint8_t, FRAME_WIDTH> codes{};
-    for (std::size_t p = 0; p < pixels; ++p) {
-        codes[p] = static_cast<std::uint8_t>(cells[3 * p] + cells[3 * p + 1] + cells[3 * p + 2]);
-    }
-    return codes;
-}
-
 }  // namespace
 
-ColourPainter::ColourPainter() : table_(CODES)
+ColourPainter::ColourPainter(std::size_t width)
+    : row_bytes_(3 * std::min(width, MAX_ROW_PIXELS)), weights_(row_bytes_), codes_(row_bytes_ / 3),
+      table_(CODES, width)
 {
-    for (std::size_t i = 0; i < ROW_BYTES; ++i) {
-        for (std::size_t row = 0; row < 4; ++row) thresholds_[row][i] = threshold(i / 3, row);
-        weights_[i] = static_cast<std::uint8_t>(1U << (i % 3));
+    set_shape({.pixel_size = 3, .cell_size = 3, .longest_glyph = 3, .distinct_texts = true, .compacts_lines = true});
+    for (std::size_t row = 0; row < 4; ++row) {
+        thresholds_[row].resize(row_bytes_);
+        for (std::size_t i = 0; i < row_bytes_; ++i) thresholds_[row][i] = threshold(i / 3, row);
     }
+    for (std::size_t i = 0; i < row_bytes_; ++i) weights_[i] = static_cast<std::uint8_t>(1U << (i % 3));
 }
 
 void ColourPainter::paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept
 {
     const std::uint8_t* in = pixels.data();
     std::uint8_t* out = cells.data();
-    // Whole rows through a local row: a loop of a fixed count over memory
-    // that cannot overlap its input is one the compiler vectorises.
-    std::array<std::uint8_t, ROW_BYTES> row_cells{};
-    std::size_t i = 0;
-    for (std::size_t row = 0; i < pixels.size(); ++row, i += ROW_BYTES) {
-        const auto& t = thresholds_[row % 4];
-        if (pixels.size() - i >= ROW_BYTES) {
-            for (std::size_t x = 0; x < ROW_BYTES; ++x) {
+    const std::size_t row_bytes = row_bytes_;
+    const std::uint8_t* weights = weights_.data();
+    // A row goes in chunks of a fixed size through a local buffer: a loop of
+    // a fixed count over memory that cannot overlap its input is one the
+    // compiler vectorises at -O2. The rest of a row, and a short last row,
+    // go byte by byte.
+    constexpr std::size_t CHUNK = 48;
+    std::array<std::uint8_t, CHUNK> chunk{};
+    for (std::size_t row = 0, i = 0; i < pixels.size(); ++row, i += row_bytes) {
+        const std::uint8_t* t = thresholds_[row % 4].data();
+        const std::size_t bytes = std::min(row_bytes, pixels.size() - i);
+        std::size_t x = 0;
+        for (; x + CHUNK <= bytes; x += CHUNK) {
+            for (std::size_t k = 0; k < CHUNK; ++k) {
                 // A mask, not a branch, so that the loop vectorises.
-                row_cells[x] = static_cast<std::uint8_t>(-static_cast<int>(in[i + x] > t[x]) & weights_[x]);
+                chunk[k] = static_cast<std::uint8_t>(-static_cast<int>(in[i + x + k] > t[x + k]) & weights[x + k]);
             }
-            std::memcpy(out + i, row_cells.data(), ROW_BYTES);
-        } else {
-            for (std::size_t x = 0; i + x < pixels.size(); ++x) {
-                out[i + x] = in[i + x] > t[x] ? weights_[x] : std::uint8_t{0};
-            }
+            std::memcpy(out + i + x, chunk.data(), CHUNK);
         }
+        for (; x < bytes; ++x) out[i + x] = in[i + x] > t[x] ? weights[x] : std::uint8_t{0};
     }
 }
 
-std::size_t ColourPainter::write_line(std::span<const std::uint8_t> cells, char* out) const noexcept
+std::size_t ColourPainter::write_line(std::span<const std::uint8_t> cells, char* out, bool compact) const noexcept
 {
-    const std::size_t pixels = cells.size() / 3;
-    const auto codes = codes_of(cells, pixels);
-    return table_.write(std::span(codes).first(pixels), out);
-}
-
-std::size_t ColourPainter::write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept
-{
-    const std::size_t pixels = cells.size() / 3;
-    const auto codes = codes_of(cells, pixels);
-    return table_.write_compact(std::span(codes).first(pixels), out);
+    const std::size_t pixels = std::min(cells.size() / 3, codes_.size());
+    for (std::size_t p = 0; p < pixels; ++p) {
+        codes_[p] = static_cast<std::uint8_t>(cells[3 * p] + cells[3 * p + 1] + cells[3 * p + 2]);
+    }
+    const auto codes = std::span<const std::uint8_t>(codes_).first(pixels);
+    return compact ? table_.write_compact(codes, out) : table_.write(codes, out);
 }
 
 }  // namespace lumaflick

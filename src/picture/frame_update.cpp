@@ -42,38 +42,45 @@ private:
 
 FrameUpdate FrameUpdate::grey(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
 {
-    if (keeps_rows_as_lines(glyphs)) return FrameUpdate(std::make_unique<GreyPainter>(glyphs), packing, geometry);
+    if (keeps_rows_as_lines(glyphs)) {
+        return FrameUpdate(std::make_unique<GreyPainter>(glyphs, geometry.width), packing, geometry);
+    }
     return FrameUpdate(glyphs, packing, geometry);
 }
 
 FrameUpdate FrameUpdate::colour(Packing packing, const Geometry& geometry)
 {
-    return FrameUpdate(std::make_unique<ColourPainter>(), packing, geometry);
+    return FrameUpdate(std::make_unique<ColourPainter>(geometry.width), packing, geometry);
 }
 
 FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, const Geometry& geometry)
-    : block_(packing, geometry), painter_(std::move(painter)),
-      compact_lines_(packing == Packing::shortest && painter_->compacts_lines())
+    : geometry_(geometry), block_(packing, geometry), painter_(std::move(painter)),
+      compact_lines_(packing == Packing::shortest && painter_->shape().compacts_lines),
+      shown_cell_count_(geometry.rows), shown_line_(geometry.rows), shown_length_(geometry.rows)
 {
-    const std::size_t row_cells = FRAME_WIDTH * painter_->cell_size();
-    cells_.resize(FRAME_HEIGHT * row_cells);
-    shown_cells_.resize(FRAME_HEIGHT * row_cells);
-    const std::size_t line_room = FRAME_WIDTH * painter_->longest_glyph() + LINE_SLACK;
-    line_store_.resize((FRAME_HEIGHT + 1) * line_room);
-    for (std::size_t row = 0; row < FRAME_HEIGHT; ++row) shown_line_[row] = line_store_.data() + row * line_room;
-    spare_line_ = line_store_.data() + FRAME_HEIGHT * line_room;
+    const PainterShape& shape = painter_->shape();
+    const std::size_t row_cells = geometry.width * shape.cell_size;
+    cells_.resize(geometry.rows * row_cells);
+    shown_cells_.resize(geometry.rows * row_cells);
+    const std::size_t line_room = geometry.width * shape.longest_glyph + LINE_SLACK;
+    line_store_.resize((geometry.rows + 1) * line_room);
+    for (std::size_t row = 0; row < geometry.rows; ++row) shown_line_[row] = line_store_.data() + row * line_room;
+    spare_line_ = line_store_.data() + geometry.rows * line_room;
 }
 
 FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
-    : block_(packing, geometry), glyphs_(glyphs)
+    : geometry_(geometry), block_(packing, geometry), glyphs_(glyphs)
 {
     // Room for a whole frame, so that rendering never grows the texts.
-    current_.reserve(max_frame_text_size(glyphs_));
-    previous_.reserve(max_frame_text_size(glyphs_));
-    previous_.assign(FRAME_HEIGHT, '\n');
+    current_.reserve(max_frame_text_size(glyphs_, geometry));
+    previous_.reserve(max_frame_text_size(glyphs_, geometry));
+    previous_.assign(geometry.rows, '\n');
 }
 
-std::size_t FrameUpdate::frame_size() const noexcept { return FRAME_SIZE * (painter_ ? painter_->pixel_size() : 1); }
+std::size_t FrameUpdate::frame_size() const noexcept
+{
+    return geometry_.pixels() * (painter_ ? painter_->shape().pixel_size : 1);
+}
 
 std::span<const std::byte> FrameUpdate::show(std::span<const std::uint8_t> frame)
 {
@@ -88,15 +95,15 @@ std::span<const std::byte> FrameUpdate::show(std::span<const std::uint8_t> frame
 
 void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
 {
-    const std::size_t pixel_size = painter_->pixel_size();
-    const std::size_t cell_size = painter_->cell_size();
-    const std::size_t pixels = std::min(frame.size(), frame_size()) / pixel_size;
-    const std::size_t row_cells = FRAME_WIDTH * cell_size;
-    painter_->paint(frame.first(pixels * pixel_size), std::span(cells_).first(pixels * cell_size));
+    const PainterShape& shape = painter_->shape();
+    const std::size_t width = geometry_.width;
+    const std::size_t pixels = std::min(frame.size(), frame_size()) / shape.pixel_size;
+    const std::size_t row_cells = width * shape.cell_size;
+    painter_->paint(frame.first(pixels * shape.pixel_size), std::span(cells_).first(pixels * shape.cell_size));
 
-    const std::size_t rows = (pixels + FRAME_WIDTH - 1) / FRAME_WIDTH;
+    const std::size_t rows = (pixels + width - 1) / width;
     for (std::size_t row = 0; row < rows; ++row) {
-        const std::size_t count = std::min(pixels - row * FRAME_WIDTH, FRAME_WIDTH) * cell_size;
+        const std::size_t count = std::min(pixels - row * width, width) * shape.cell_size;
         const std::uint8_t* cells = cells_.data() + row * row_cells;
         std::uint8_t* shown = shown_cells_.data() + row * row_cells;
         if (count == shown_cell_count_[row] && std::memcmp(cells, shown, count) == 0) continue;
@@ -105,16 +112,15 @@ void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
 
         const std::span<const std::uint8_t> row_cells_now(cells, count);
         const auto write = [&](char* out) {
-            return std::string_view(out, compact_lines_ ? painter_->write_compact_line(row_cells_now, out)
-                                                        : painter_->write_line(row_cells_now, out));
+            return std::string_view(out, painter_->write_line(row_cells_now, out, compact_lines_));
         };
-        if (painter_->distinct_texts()) {
+        if (shape.distinct_texts) {
             block_.add(row, write(spare_line_), compact_lines_);
             continue;
         }
         // Different cells can still spell the same text (glyph strings of
         // several lengths), and only a different line is sent.
-        const std::size_t length = painter_->write_line(row_cells_now, spare_line_);
+        const std::size_t length = painter_->write_line(row_cells_now, spare_line_, false);
         if (length == shown_length_[row] && std::memcmp(spare_line_, shown_line_[row], length) == 0) continue;
         std::swap(spare_line_, shown_line_[row]);
         shown_length_[row] = length;
@@ -123,7 +129,7 @@ void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
     }
     // A frame of fewer rows leaves the buttons below it as they are, but the
     // next frame compares those rows with empty lines.
-    for (std::size_t row = rows; row < FRAME_HEIGHT; ++row) {
+    for (std::size_t row = rows; row < geometry_.rows; ++row) {
         shown_cell_count_[row] = 0;
         shown_length_[row] = 0;
     }
@@ -132,7 +138,7 @@ void FrameUpdate::show_rows(std::span<const std::uint8_t> frame)
 void FrameUpdate::show_text(std::span<const std::uint8_t> frame)
 {
     current_.clear();
-    render_frame_text(frame.first(std::min(frame.size(), FRAME_SIZE)), glyphs_, current_);
+    render_frame_text(frame.first(std::min(frame.size(), geometry_.pixels())), glyphs_, current_, geometry_.width);
     LineReader now(current_);
     LineReader before(previous_);
     for (std::size_t line = 0; !now.done(); ++line) {

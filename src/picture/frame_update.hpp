@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame.hpp"
+#include "geometry.hpp"
 #include "picture/button_grid.hpp"
 #include "picture/painter.hpp"
 #include "picture/render.hpp"
@@ -40,6 +40,7 @@ private:
     void show_rows(std::span<const std::uint8_t> frame);
     void show_text(std::span<const std::uint8_t> frame);
 
+    Geometry geometry_;
     ButtonBlock block_;
 
     // Rows, for painters and for glyph strings that keep a row on one line:
@@ -49,10 +50,10 @@ private:
     bool compact_lines_ = false;  // the painter writes lines as the packing sends them
     std::vector<std::uint8_t> cells_;        // this frame's
     std::vector<std::uint8_t> shown_cells_;  // row after row, at a stride of a full row
-    std::array<std::size_t, FRAME_HEIGHT> shown_cell_count_{};
-    std::vector<char> line_store_;           // FRAME_HEIGHT + 1 lines
-    std::array<char*, FRAME_HEIGHT> shown_line_{};
-    std::array<std::size_t, FRAME_HEIGHT> shown_length_{};
+    std::vector<std::size_t> shown_cell_count_;
+    std::vector<char> line_store_;  // a line a row and a spare one
+    std::vector<char*> shown_line_;
+    std::vector<std::size_t> shown_length_;
     char* spare_line_ = nullptr;
 
     // Text, for glyph strings with line breaks in them: a row can be many

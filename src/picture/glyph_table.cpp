@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame.hpp"
 #include "insim/packets.hpp"
 
 namespace lumaflick {
@@ -26,7 +25,8 @@ std::uint64_t word_of(std::string_view bytes) noexcept
 
 }  // namespace
 
-GlyphTable::GlyphTable(std::span<const std::string> glyphs) : glyphs_(glyphs.begin(), glyphs.end()), count_(glyphs.size())
+GlyphTable::GlyphTable(std::span<const std::string> glyphs, std::size_t width)
+    : glyphs_(glyphs.begin(), glyphs.end()), count_(glyphs.size())
 {
     compacts_ = true;
     for (const std::string& glyph : glyphs_) {
@@ -35,7 +35,7 @@ GlyphTable::GlyphTable(std::span<const std::string> glyphs) : glyphs_(glyphs.beg
         words_.push_back(word_of(glyph));
         lengths_.push_back(static_cast<std::uint8_t>(std::min(glyph.size(), WORD)));
     }
-    compacts_ = compacts_ && FRAME_WIDTH * longest_ <= insim::BUTTON_TEXT_SIZE;
+    compacts_ = compacts_ && width * longest_ <= insim::BUTTON_TEXT_SIZE;
     if (longest_ > WORD / 2) return;
 
     // The text of glyph b right after glyph a, compacted or not.

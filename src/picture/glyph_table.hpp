@@ -12,7 +12,8 @@ namespace lumaflick {
 // strings go out a machine word at a time, two pixels a word where they fit.
 class GlyphTable {
 public:
-    explicit GlyphTable(std::span<const std::string> glyphs);
+    // For rows `width` glyphs long.
+    GlyphTable(std::span<const std::string> glyphs, std::size_t width);
 
     [[nodiscard]] std::size_t longest() const noexcept { return longest_; }
 
@@ -21,7 +22,7 @@ public:
     std::size_t write(std::span<const std::uint8_t> indices, char* out) const noexcept;
 
     // True when every glyph string is a colour code ^0-^9 and a tail without
-    // carets, and a row of 80 fits a button: then a line can be written with
+    // carets, and a whole row fits a button: then a line can be written with
     // each code that repeats the one in force left out, as LFS draws it alike.
     [[nodiscard]] bool compacts() const noexcept { return compacts_; }
     // Only when compacts(); as write().

@@ -16,21 +16,13 @@ namespace lumaflick {
 // keeps_rows_as_lines); the others take the frame update's text path.
 class GreyPainter final : public Painter {
 public:
-    explicit GreyPainter(const GlyphStrings& glyphs);
+    // Rows `width` pixels wide (only the lines care).
+    GreyPainter(const GlyphStrings& glyphs, std::size_t width);
 
-    [[nodiscard]] std::size_t pixel_size() const noexcept override { return 1; }
-    [[nodiscard]] std::size_t cell_size() const noexcept override { return 1; }
-    [[nodiscard]] std::size_t longest_glyph() const noexcept override { return table_.longest(); }
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;
-    std::size_t write_line(std::span<const std::uint8_t> cells, char* out) const noexcept override
+    std::size_t write_line(std::span<const std::uint8_t> cells, char* out, bool compact) const noexcept override
     {
-        return table_.write(cells, out);
-    }
-    [[nodiscard]] bool distinct_texts() const noexcept override { return distinct_texts_; }
-    [[nodiscard]] bool compacts_lines() const noexcept override { return table_.compacts(); }
-    std::size_t write_compact_line(std::span<const std::uint8_t> cells, char* out) const noexcept override
-    {
-        return table_.write_compact(cells, out);
+        return compact && table_.compacts() ? table_.write_compact(cells, out) : table_.write(cells, out);
     }
 
 private:
@@ -39,7 +31,6 @@ private:
     // drawn alike compare equal.
     std::array<std::uint8_t, 4> same_as_{};
     bool merges_classes_ = false;
-    bool distinct_texts_ = false;
 };
 
 // False when a glyph string holds a line feed or ends in a carriage return:

@@ -6,12 +6,13 @@
 namespace lumaflick {
 namespace {
 
-std::size_t row_count(std::size_t pixels) noexcept { return (pixels + FRAME_WIDTH - 1) / FRAME_WIDTH; }
+// Bytes summed at a time in 32 bits: a loop of a fixed count is one the compiler vectorises.
+constexpr std::size_t SUM_CHUNK = 64;
 
 // Any glyph strings: one table lookup and one copy per pixel, into a text sized
 // exactly beforehand so that huge glyph strings never over-reserve.
 void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
-                std::string& text)
+                std::size_t width, std::string& text)
 {
     std::array<std::uint8_t, 256> classes{};
     for (unsigned value = 0; value < classes.size(); ++value) {
@@ -21,7 +22,7 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
     for (const std::uint8_t pixel : pixels) {
         ++counts[classes[pixel]];
     }
-    std::size_t size = row_count(pixels.size());
+    std::size_t size = (pixels.size() + width - 1) / width;
     for (std::size_t c = 0; c < glyphs.size(); ++c) {
         size += counts[c] * glyphs[c].size();
     }
@@ -29,8 +30,8 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
     const std::size_t start = text.size();
     text.resize(start + size);
     char* out = text.data() + start;
-    for (std::size_t row = 0; row < pixels.size(); row += FRAME_WIDTH) {
-        const std::size_t end = std::min(row + FRAME_WIDTH, pixels.size());
+    for (std::size_t row = 0; row < pixels.size(); row += width) {
+        const std::size_t end = std::min(row + width, pixels.size());
         for (std::size_t i = row; i < end; ++i) {
             const std::string& glyph = glyphs[classes[pixels[i]]];
             std::memcpy(out, glyph.data(), glyph.size());
@@ -42,13 +43,12 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
 
 std::uint64_t sum_bytes(std::span<const std::uint8_t> pixels) noexcept
 {
-    // Rows summed in 32 bits: a loop of a fixed count is one the compiler vectorises.
     std::uint64_t sum = 0;
     std::size_t i = 0;
-    for (; i + FRAME_WIDTH <= pixels.size(); i += FRAME_WIDTH) {
-        std::uint32_t row = 0;
-        for (std::size_t x = 0; x < FRAME_WIDTH; ++x) row += pixels[i + x];
-        sum += row;
+    for (; i + SUM_CHUNK <= pixels.size(); i += SUM_CHUNK) {
+        std::uint32_t chunk = 0;
+        for (std::size_t x = 0; x < SUM_CHUNK; ++x) chunk += pixels[i + x];
+        sum += chunk;
     }
     for (; i < pixels.size(); ++i) sum += pixels[i];
     return sum;
@@ -73,18 +73,19 @@ unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexc
     return unsigned{value >= thresholds.low} + unsigned{value >= thresholds.mid} + unsigned{value >= thresholds.high};
 }
 
-void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text)
+void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text,
+                       std::size_t width)
 {
-    render_any(pixels, compute_thresholds(pixels), glyphs, text);
+    render_any(pixels, compute_thresholds(pixels), glyphs, std::max<std::size_t>(width, 1), text);
 }
 
-std::size_t max_frame_text_size(const GlyphStrings& glyphs) noexcept
+std::size_t max_frame_text_size(const GlyphStrings& glyphs, const Geometry& geometry) noexcept
 {
     std::size_t longest = 0;
     for (const std::string& glyph : glyphs) {
         longest = std::max(longest, glyph.size());
     }
-    return FRAME_SIZE * longest + FRAME_HEIGHT;
+    return geometry.pixels() * longest + geometry.rows;
 }
 
 }  // namespace lumaflick

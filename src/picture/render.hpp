@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "frame.hpp"
+#include "geometry.hpp"
 
 namespace lumaflick {
 
@@ -27,11 +27,12 @@ LumaThresholds compute_thresholds(std::span<const std::uint8_t> pixels) noexcept
 // 0 to 3; a value equal to a threshold belongs to the upper class.
 unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexcept;
 
-// Appends one line per run of FRAME_WIDTH pixels, each followed by a line feed.
-void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text);
+// Appends one line per run of `width` pixels, each followed by a line feed.
+void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text,
+                       std::size_t width = DEFAULT_GEOMETRY.width);
 
 // The longest text one frame can give with these glyph strings. A text whose
 // capacity is at least this never grows while frames are rendered into it.
-std::size_t max_frame_text_size(const GlyphStrings& glyphs) noexcept;
+std::size_t max_frame_text_size(const GlyphStrings& glyphs, const Geometry& geometry = DEFAULT_GEOMETRY) noexcept;
 
 }  // namespace lumaflick

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frame.hpp"
 #include "insim/packets.hpp"
 #include "plain_picture.hpp"
 
