@@ -17,9 +17,7 @@
 
 namespace {
 
-using lumaflick::FRAME_HEIGHT;
 using lumaflick::FRAME_SIZE;
-using lumaflick::FRAME_WIDTH;
 using lumaflick::GlyphStrings;
 using Frame = std::vector<std::uint8_t>;
 
@@ -39,7 +37,7 @@ Frame noise(std::uint32_t seed, std::size_t size = FRAME_SIZE)
 // The same frame with two pixels of row 5 swapped: one row changes, the mean does not.
 Frame with_row_5_changed(Frame frame)
 {
-    std::uint8_t* row = frame.data() + 5 * FRAME_WIDTH;
+    std::uint8_t* row = frame.data() + 5 * lumaflick::DEFAULT_GEOMETRY.width;
     std::size_t bright = 0;
     while (row[bright] < 200) {
         ++bright;
@@ -141,8 +139,8 @@ void BM_FullyChangedFrameToFifteenOfTwenty(benchmark::State& state)
 // The floor: copying a full frame's send block.
 void BM_MemcpyBlock(benchmark::State& state)
 {
-    std::array<std::uint8_t, FRAME_HEIGHT * sizeof(insim::IS_BTN)> from{};
-    std::array<std::uint8_t, FRAME_HEIGHT * sizeof(insim::IS_BTN)> to{};
+    std::array<std::uint8_t, lumaflick::DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN)> from{};
+    std::array<std::uint8_t, lumaflick::DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN)> to{};
     from.fill(1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(from.data());

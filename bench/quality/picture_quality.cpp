@@ -38,9 +38,7 @@
 
 namespace {
 
-using lumaflick::FRAME_HEIGHT;
-using lumaflick::FRAME_WIDTH;
-constexpr std::size_t CELLS = FRAME_WIDTH * FRAME_HEIGHT;
+constexpr std::size_t CELLS = lumaflick::DEFAULT_GEOMETRY.width * lumaflick::DEFAULT_GEOMETRY.rows;
 constexpr std::size_t RGB_FRAME = 3 * CELLS;
 
 // A picture, three floats a cell from 0 to 1: sRGB's coded values, or light.
@@ -90,8 +88,8 @@ void blur(Image& image)
     for (float& weight : kernel) weight /= sum;
 
     const auto pass = [&](const Image& from, Image& to, bool across) {
-        const int w = static_cast<int>(FRAME_WIDTH);
-        const int h = static_cast<int>(FRAME_HEIGHT);
+        const int w = static_cast<int>(lumaflick::DEFAULT_GEOMETRY.width);
+        const int h = static_cast<int>(lumaflick::DEFAULT_GEOMETRY.rows);
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 for (std::size_t c = 0; c < 3; ++c) {
@@ -184,10 +182,10 @@ public:
     void draw(Image& image)
     {
         screen_.draw(picture_);
-        for (std::size_t row = 0; row < FRAME_HEIGHT; ++row) {
-            for (std::size_t column = 0; column < FRAME_WIDTH; ++column) {
+        for (std::size_t row = 0; row < lumaflick::DEFAULT_GEOMETRY.rows; ++row) {
+            for (std::size_t column = 0; column < lumaflick::DEFAULT_GEOMETRY.width; ++column) {
                 const insim_screen::Colour colour = picture_.at(row, column).colour;
-                set_cell(image, row * FRAME_WIDTH + column,
+                set_cell(image, row * lumaflick::DEFAULT_GEOMETRY.width + column,
                          colour == insim_screen::Colour::empty ? insim_screen::Rgb{} : insim_screen::colour_rgb(colour));
             }
         }

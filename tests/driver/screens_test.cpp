@@ -66,7 +66,7 @@ std::vector<std::uint8_t> frame(int number, std::size_t pixel_size)
 {
     std::vector<std::uint8_t> pixels(FRAME_SIZE * pixel_size);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const std::size_t row = i / pixel_size / FRAME_WIDTH;
+        const std::size_t row = i / pixel_size / DEFAULT_GEOMETRY.width;
         pixels[i] = row < 5 ? 200 : static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(number) * 13) % 256);
     }
     return pixels;

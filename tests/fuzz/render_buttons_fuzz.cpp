@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto packing = shortest ? lumaflick::Packing::shortest : lumaflick::Packing::full;
     auto update = colour ? lumaflick::FrameUpdate::colour(packing) : lumaflick::FrameUpdate::grey(glyphs, packing);
     std::array<std::uint8_t, 3 * lumaflick::FRAME_SIZE> frame{};
-    std::string previous(lumaflick::FRAME_HEIGHT, '\n');
+    std::string previous(lumaflick::DEFAULT_GEOMETRY.rows, '\n');
     for (std::size_t count = 0; count < MOST_FRAMES && !input.empty(); ++count) {
         const unsigned word = input.byte() | (unsigned{input.byte()} << 8);
         const std::size_t bytes = 1 + word % update.frame_size();

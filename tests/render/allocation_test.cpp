@@ -77,7 +77,7 @@ TEST(FrameAllocations, NoneAfterTheFirstFullFrame)
     };
     // Fully changed, unchanged, one changed row, a short read, then full again.
     std::vector<std::vector<std::uint8_t>> frames{noise(1), noise(2), noise(2), noise(2), noise(3), noise(4), noise(4)};
-    std::swap(frames[3][5 * FRAME_WIDTH], frames[3][5 * FRAME_WIDTH + 1]);
+    std::swap(frames[3][5 * DEFAULT_GEOMETRY.width], frames[3][5 * DEFAULT_GEOMETRY.width + 1]);
     const std::vector<std::size_t> sizes{FRAME_SIZE, FRAME_SIZE, FRAME_SIZE, FRAME_SIZE, 100, FRAME_SIZE, FRAME_SIZE};
 
     for (const Row& row : rows) {

@@ -35,7 +35,7 @@ std::vector<std::uint8_t> gradient(std::size_t size)
 {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>((i % FRAME_WIDTH) * 255 / (FRAME_WIDTH - 1));
+        bytes[i] = static_cast<std::uint8_t>((i % DEFAULT_GEOMETRY.width) * 255 / (DEFAULT_GEOMETRY.width - 1));
     }
     return bytes;
 }
@@ -167,14 +167,14 @@ std::vector<std::byte> shown(FrameUpdate& update, std::span<const std::uint8_t> 
 TEST(FrameUpdate, SendsOnlyChangedRows)
 {
     auto update = FrameUpdate::grey(DEFAULT_GLYPHS, Packing::full);
-    const std::string black = repeat("^0_", FRAME_WIDTH);
+    const std::string black = repeat("^0_", DEFAULT_GEOMETRY.width);
     const auto black_frame = filled(FRAME_SIZE, 0);
 
     // The first full frame fills the grid: ClickIDs 1 to 30, T 0 to 174, in one block.
     const auto first = shown(update, black_frame);
     ASSERT_EQ(first.size(), 30 * sizeof(insim::IS_BTN));
     std::vector<std::byte> expected;
-    for (std::size_t line = 0; line < FRAME_HEIGHT; ++line) {
+    for (std::size_t line = 0; line < DEFAULT_GEOMETRY.rows; ++line) {
         const auto packet = plain::button(line, black);
         const auto bytes = insim::image(packet);
         expected.insert(expected.end(), bytes.begin(), bytes.end());
@@ -184,7 +184,7 @@ TEST(FrameUpdate, SendsOnlyChangedRows)
 
     // Only row 5 brightens (the mean stays below 16): one packet, ClickID 6, T 30.
     auto row5 = black_frame;
-    row5[5 * FRAME_WIDTH] = 255;
+    row5[5 * DEFAULT_GEOMETRY.width] = 255;
     const auto one = shown(update, row5);
     ASSERT_EQ(one.size(), sizeof(insim::IS_BTN));
     EXPECT_EQ(std::to_integer<int>(one[4]), 6);
@@ -227,11 +227,11 @@ TEST(FrameUpdate, AgreesWithThePlainRules)
                                                   noise(100, 3),        gradient(FRAME_SIZE),  filled(1, 255),
                                                   filled(FRAME_SIZE, 0), filled(FRAME_SIZE, 255), noise(2399, 4),
                                                   noise(FRAME_SIZE, 4)};
-    std::swap(frames[2][5 * FRAME_WIDTH], frames[2][5 * FRAME_WIDTH + 40]);
+    std::swap(frames[2][5 * DEFAULT_GEOMETRY.width], frames[2][5 * DEFAULT_GEOMETRY.width + 40]);
     for (const Packing packing : {Packing::full, Packing::shortest}) {
         for (std::size_t g = 0; g < std::size(glyph_sets); ++g) {
             auto update = FrameUpdate::grey(glyph_sets[g], packing);
-            std::string previous(FRAME_HEIGHT, '\n');
+            std::string previous(DEFAULT_GEOMETRY.rows, '\n');
             for (std::size_t f = 0; f < frames.size(); ++f) {
                 const std::string current = plain::grey_text(frames[f], glyph_sets[g]);
                 ASSERT_EQ(shown(update, frames[f]),
@@ -272,17 +272,17 @@ TEST(ColourFrameUpdate, SolidAreasAndHalfGrey)
     for (const Row& row : rows) {
         auto update = FrameUpdate::colour(Packing::full);
         const auto texts = texts_of(update.show(solid(FRAME_SIZE, row.r, row.g, row.b)));
-        ASSERT_EQ(texts.size(), FRAME_HEIGHT);
-        for (const auto& text : texts) EXPECT_EQ(text, repeat(std::string{'^', row.code, '_'}, FRAME_WIDTH));
+        ASSERT_EQ(texts.size(), DEFAULT_GEOMETRY.rows);
+        for (const auto& text : texts) EXPECT_EQ(text, repeat(std::string{'^', row.code, '_'}, DEFAULT_GEOMETRY.width));
     }
 
     // 50 % grey lights exactly two of every four pixels in each row and
     // column of the pattern, white and black only.
     auto update = FrameUpdate::colour(Packing::full);
     const auto texts = texts_of(update.show(solid(FRAME_SIZE, 128, 128, 128)));
-    ASSERT_EQ(texts.size(), FRAME_HEIGHT);
-    for (std::size_t y = 0; y < FRAME_HEIGHT; ++y) {
-        for (std::size_t x = 0; x < FRAME_WIDTH; x += 4) {
+    ASSERT_EQ(texts.size(), DEFAULT_GEOMETRY.rows);
+    for (std::size_t y = 0; y < DEFAULT_GEOMETRY.rows; ++y) {
+        for (std::size_t x = 0; x < DEFAULT_GEOMETRY.width; x += 4) {
             const std::string tile = texts[y].substr(3 * x, 12);
             EXPECT_EQ(std::count(tile.begin(), tile.end(), '7'), 2) << "row " << y << ": " << tile;
             EXPECT_EQ(std::count(tile.begin(), tile.end(), '0'), 2) << "row " << y << ": " << tile;
@@ -302,13 +302,13 @@ TEST(ColourFrameUpdate, AgreesWithThePlainRules)
                                                   noise(rgb_size, 6)};
     // One channel of one pixel of row 5 switched off, or on if it was off.
     frames[2] = frames[1];
-    auto& green = frames[2][3 * (5 * FRAME_WIDTH + 7) + 1];
+    auto& green = frames[2][3 * (5 * DEFAULT_GEOMETRY.width + 7) + 1];
     green = 0;
     if (plain::colour_text(frames[2]) == plain::colour_text(frames[1])) green = 255;
     for (const Packing packing : {Packing::full, Packing::shortest}) {
         auto update = FrameUpdate::colour(packing);
         EXPECT_EQ(update.frame_size(), rgb_size);
-        std::string previous(FRAME_HEIGHT, '\n');
+        std::string previous(DEFAULT_GEOMETRY.rows, '\n');
         for (std::size_t f = 0; f < frames.size(); ++f) {
             const std::string current = plain::colour_text(frames[f]);
             const auto block = shown(update, frames[f]);
