@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <span>
 
+#include "insim/packets.hpp"
+
 namespace lumaflick {
 
 // No row can have more pixels than a button has bytes of text, which lets
 // painters keep a row on the stack, where the compiler sees it alias nothing.
-inline constexpr std::size_t MAX_ROW_PIXELS = 240;
+inline constexpr std::size_t MAX_ROW_PIXELS = insim::BUTTON_TEXT_SIZE;
 
 // What a painter's pixels and lines are like; fixed when it is made.
 struct PainterShape {

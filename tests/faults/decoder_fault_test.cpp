@@ -6,13 +6,14 @@
 #include <future>
 #include <thread>
 
+#include "geometry.hpp"
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
 namespace {
 
 constexpr std::size_t INIT_BYTES = 44;
-constexpr std::size_t FRAME_BLOCK_BYTES = 30 * 252;
+constexpr std::size_t FRAME_BLOCK_BYTES = DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN);
 
 TEST_F(PlaybackTest, KilledDecoderEndsThePlaybackInAnOrderlyWay)
 {

@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "geometry.hpp"
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
@@ -29,7 +30,7 @@ TEST_F(PlaybackTest, NoChildOutlivesAPlayerEndedFromOutside)
         ASSERT_TRUE(decoder && sound);
         const auto player = parent_of(decoder->pid);
         ASSERT_TRUE(player);
-        ASSERT_TRUE(lfs.wait_bytes(44 + 30 * 252, 5s));
+        ASSERT_TRUE(lfs.wait_bytes(sizeof(insim::IS_ISI) + DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN), 5s));
         const auto sent = Clock::now();
         ::kill(static_cast<pid_t>(*player), signal_number);
         const RunOutcome outcome = playing.get();

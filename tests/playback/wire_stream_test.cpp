@@ -1,5 +1,6 @@
 // What LFS receives over a whole playback, byte for byte; what the children
 // were given, and the sound's end with the playback.
+#include "geometry.hpp"
 #include "playback_fixture.hpp"
 
 namespace lumaflick::test {
@@ -92,8 +93,9 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
             const Packet& packet = buttons[first + row];
             SCOPED_TRACE("row " + std::to_string(row));
             ASSERT_EQ(packet.bytes.size(), 252U);
-            const std::vector<std::uint8_t> head{63, 45, 1, 255, static_cast<std::uint8_t>(row + 1), 0, 32, 0,
-                                                 0,  static_cast<std::uint8_t>(6 * row), 240, 6};
+            constexpr Geometry g = DEFAULT_GEOMETRY;
+            const std::vector<std::uint8_t> head{63, 45, 1, 255, g.click_id(row), 0, 32, 0,
+                                                 g.left, g.row_top(row), g.button_width(), g.row_height};
             EXPECT_EQ(std::vector<std::uint8_t>(packet.bytes.begin(), packet.bytes.begin() + 12), head);
             expect_text(button(packet).text);
         }
