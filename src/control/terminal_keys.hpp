@@ -48,6 +48,8 @@ public:
 private:
     struct Impl;
     explicit TerminalKeys(std::shared_ptr<Impl> impl) noexcept;
+    // Cancels and sets the terminal back; by the platform's file.
+    static void shut(Impl& impl) noexcept;
     // Shared with the pending read's handler, which may run after we are gone.
     std::shared_ptr<Impl> impl_;
 };

@@ -54,22 +54,7 @@ struct TerminalKeys::Impl {
     bool reading = false;
 };
 
-TerminalKeys::TerminalKeys(std::shared_ptr<Impl> impl) noexcept : impl_(std::move(impl)) {}
-TerminalKeys::TerminalKeys(TerminalKeys&&) noexcept = default;
-
-TerminalKeys& TerminalKeys::operator=(TerminalKeys&& other) noexcept
-{
-    if (this != &other) {
-        if (impl_) impl_->shut();
-        impl_ = std::move(other.impl_);
-    }
-    return *this;
-}
-
-TerminalKeys::~TerminalKeys()
-{
-    if (impl_) impl_->shut();
-}
+void TerminalKeys::shut(Impl& impl) noexcept { impl.shut(); }
 
 Result<std::optional<TerminalKeys>> TerminalKeys::open(const asio::any_io_executor& executor)
 {
