@@ -172,7 +172,7 @@ asio::awaitable<Status> Playback::run()
 
 Status Playback::start_children()
 {
-    source_.emplace(clock_, skip_threshold(args_.rate), args_.colour ? COLOUR_FRAMES : GRAY_FRAMES);
+    source_.emplace(clock_, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour));
     if (!controls_.paused() && !controls_.stop_wanted()) {
         // A seek during the delay already moved the start.
         if (auto started = start_run(controls_.take_jump()); !started) return started;

@@ -23,9 +23,9 @@ FrameSource::FrameSource(FrameReader& reader, Clock& clock, std::chrono::millise
 }
 
 FrameSource::FrameSource(Clock& clock, std::chrono::milliseconds threshold, FrameLayout layout) noexcept
-    : clock_(&clock), threshold_(threshold), layout_(layout)
+    : clock_(&clock), threshold_(threshold), layout_(layout), buffer_(std::max<std::size_t>(layout.size, 1))
 {
-    layout_.size = std::clamp<std::size_t>(layout_.size, 1, buffer_.size());
+    layout_.size = buffer_.size();
 }
 
 Result<std::span<const std::uint8_t>> FrameSource::next()

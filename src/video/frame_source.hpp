@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "error.hpp"
 #include "frame.hpp"
@@ -50,7 +51,7 @@ public:
 
 // How the decoder's output divides into frames.
 struct FrameLayout {
-    std::size_t size;  // bytes of a whole frame, at most COLOUR_FRAME_SIZE
+    std::size_t size;  // bytes of a whole frame
     bool assemble;     // a frame may come in pieces: read until it is whole
 };
 
@@ -61,6 +62,12 @@ inline constexpr FrameLayout GRAY_FRAMES{FRAME_SIZE, false};
 // that falls behind can get it in pieces; taking it as it came would shift rows
 // and colour channels.
 inline constexpr FrameLayout COLOUR_FRAMES{COLOUR_FRAME_SIZE, true};
+
+// The frames of a geometry's picture, grey or colour.
+constexpr FrameLayout frame_layout(const Geometry& geometry, bool colour) noexcept
+{
+    return colour ? FrameLayout{3 * geometry.pixels(), true} : FrameLayout{geometry.pixels(), false};
+}
 
 struct FrameCounters {
     std::uint64_t bytes = 0;
@@ -114,7 +121,7 @@ private:
     std::size_t filled_ = 0;  // bytes of the frame being read
     std::chrono::steady_clock::time_point started_{};
     std::chrono::steady_clock::duration waited_{};  // by the frame's first read
-    std::array<std::uint8_t, COLOUR_FRAME_SIZE> buffer_{};
+    std::vector<std::uint8_t> buffer_;
 };
 
 // "Read bytes: <kB>kB, Skipped <n> frames (<percent>%)"; 0% when nothing was read.
