@@ -27,7 +27,7 @@ Picture colourful_picture()
         }
         screen.set(static_cast<std::uint8_t>(row + 1), {0, static_cast<std::uint8_t>(row * 6), 240, 6, 32, text});
     }
-    screen.set(30, {0, 174, 240, 6, 32, "^1_"});  // row 29 mostly empty
+    screen.set(30, {0, 174, 3, 6, 32, "^1_"});  // row 29 mostly empty
     Picture picture;
     screen.draw(picture);
     return picture;
@@ -128,7 +128,7 @@ TEST(Summary, CountsPacketsAndBytesByType)
 TEST(Terminal, DrawsInPlaceWithOneColourChangePerRun)
 {
     ButtonScreen screen;
-    screen.set(1, {0, 0, 240, 6, 32, "^1_^1_^1_^4_"});
+    screen.set(1, {0, 0, 12, 6, 32, "^1_^1_^1_^4_"});
     Picture picture;
     screen.draw(picture);
     std::string out;

@@ -98,7 +98,7 @@ Bytes join(std::initializer_list<Bytes> parts)
     return out;
 }
 
-Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_t ucid)
+Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_t ucid, Placement at)
 {
     std::string text;
     for (std::size_t c = 0; c < 80; ++c) {
@@ -106,14 +106,20 @@ Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_
         text += colours[c % colours.size()];
         text += '_';
     }
-    return button_packet(static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(row * 6), text, ucid);
+    auto button = make_button(static_cast<std::uint8_t>(at.first_click_id + row),
+                              static_cast<std::uint8_t>(at.top + row * at.row_height), text);
+    button.UCID = ucid;
+    button.L = at.left;
+    button.W = static_cast<std::uint8_t>(40 * at.row_height);
+    button.H = at.row_height;
+    return bytes_of(button);
 }
 
-Bytes full_frame(std::string_view colours, std::uint8_t ucid)
+Bytes full_frame(std::string_view colours, std::uint8_t ucid, Placement at)
 {
     Bytes out;
     for (std::uint8_t row = 0; row < 30; ++row) {
-        const Bytes button = picture_row_button(row, colours, ucid);
+        const Bytes button = picture_row_button(row, colours, ucid, at);
         out.insert(out.end(), button.begin(), button.end());
     }
     return out;

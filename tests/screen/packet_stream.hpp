@@ -27,9 +27,18 @@ Bytes raw_packet(std::uint8_t size, std::uint8_t type, std::uint8_t fill = 0);
 
 Bytes join(std::initializer_list<Bytes> parts);
 
+// Where a player puts its picture: row k is ClickID first_click_id + k at
+// T top + k × row_height, as wide as its 80 glyphs.
+struct Placement {
+    std::uint8_t first_click_id = 1;
+    std::uint8_t left = 0;
+    std::uint8_t top = 0;
+    std::uint8_t row_height = 6;
+};
+
 // A row of 80 glyphs "^d_" with the colour digit of column c taken from `colours` cyclically.
-Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_t ucid = 255);
+Bytes picture_row_button(std::uint8_t row, std::string_view colours, std::uint8_t ucid = 255, Placement at = {});
 // All 30 rows of such buttons.
-Bytes full_frame(std::string_view colours, std::uint8_t ucid = 255);
+Bytes full_frame(std::string_view colours, std::uint8_t ucid = 255, Placement at = {});
 
 }  // namespace screen_test

@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 #include <asio/co_spawn.hpp>
 #include <asio/read.hpp>
@@ -25,17 +26,21 @@ using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 struct EventLog : ServerEvents {
-    void connected(const tcp::endpoint&) override { ++connections; }
+    void connected(const Session&, const tcp::endpoint&) override { ++connections; }
     void message(std::string_view text) override { messages.emplace_back(text); }
     void warning(std::string_view text) override { warnings.emplace_back(text); }
-    void redraw(const Session&) override { ++redraws; }
-    void disconnected(const Session& session, SessionTime) override
+    void redraw(Clients) override { ++redraws; }
+    void disconnected(const Session& session, SessionTime, Clients clients) override
     {
+        std::vector<const ButtonScreen*> screens;
+        for (const Session* client : clients) screens.push_back(&client->screen());
+        draw_screens(screens, picture);
         ends.push_back(session.end());
         buttons = session.screen().size();
         frames = session.statistics().frames;
     }
 
+    Picture picture;  // of every client on the screen as the last one left
     int connections = 0;
     int redraws = 0;
     std::size_t buttons = 0;
@@ -210,6 +215,28 @@ TEST_F(ServerTest, ServesOneClientAfterAnotherWithKeepUntilStopped)
     expect_end(SessionEnd::stopped);
     EXPECT_EQ(events_.connections, 2);
     EXPECT_EQ(events_.ends, (std::vector<SessionEnd>{SessionEnd::disconnected, SessionEnd::stopped}));
+}
+
+// Two players at once, each with ClickIDs of its own, side by side at half
+// size; the first to leave stays on the screen until the other has gone.
+TEST_F(ServerTest, ServesTwoClientsAtOnceOnOneScreen)
+{
+    start();
+    for (const bool first : {true, false}) {
+        const Placement at{1, first ? std::uint8_t{0} : std::uint8_t{120}, 0, 3};
+        const Bytes stream = join({init_packet("", 9, 0), full_frame(first ? "1" : "2", 255, at)});
+        client([this, stream, first](tcp::socket& socket) -> asio::awaitable<void> {
+            co_await write(socket, stream);
+            co_await sleep(first ? 100ms : 200ms);
+        });
+    }
+    run();
+    EXPECT_EQ(events_.ends, (std::vector<SessionEnd>{SessionEnd::disconnected, SessionEnd::disconnected}));
+    const auto& picture = events_.picture;  // probed in half units across, units down
+    for (const auto& [x, y, colour] : std::vector<std::tuple<std::size_t, std::size_t, Colour>>{
+             {0, 0, Colour::red}, {239, 89, Colour::red}, {240, 0, Colour::green}, {479, 89, Colour::green}, {0, 90, Colour::empty}}) {
+        EXPECT_EQ(picture.at(y / picture.cell_height(), x / picture.cell_width()).colour, colour) << x << "," << y;
+    }
 }
 
 TEST_F(ServerTest, RedrawsAtMostAboutThirtyTimesASecond)

@@ -163,18 +163,36 @@ TEST(Session, EndsAsTheStreamOrTheHostSays)
     }
 }
 
+// Any ClickIDs, in any order the client keeps to.
 TEST(Session, CountsFramesByClickIdOrderAndPauses)
 {
-    Recorder seen;
-    Session session({}, seen);
-    ASSERT_TRUE(session.feed(init_packet(), milliseconds(0)));
-    ASSERT_TRUE(session.feed(full_frame("0"), milliseconds(1)));                               // frame 1
-    ASSERT_TRUE(session.feed(button_packet(6, 30, "^3_"), milliseconds(34)));                  // frame 2
-    ASSERT_TRUE(session.feed(join({button_packet(7, 36, "^3_"), button_packet(9, 48, "^3_")}),  // frame 3: a pause
-                             milliseconds(67)));
-    ASSERT_TRUE(session.feed(join({button_packet(2, 6, "^7_"), button_packet(2, 6, "^6_")}),  // frames 4, 5
-                             milliseconds(68)));
-    EXPECT_EQ(session.statistics().frames, 5u);
+    Bytes descending;
+    for (int row = 29; row >= 0; --row) descending = join({descending, button_packet(static_cast<std::uint8_t>(200 + row), 0, "^3_")});
+    struct Case {
+        const char* name;
+        std::vector<std::pair<milliseconds, Bytes>> feeds;
+        std::uint64_t frames;
+    };
+    const std::vector<Case> cases{
+        {"the order, a pause, a ClickID again",
+         {{milliseconds(1), full_frame("0")},                                                     // frame 1
+          {milliseconds(34), button_packet(6, 30, "^3_")},                                        // 2: a pause
+          {milliseconds(67), join({button_packet(7, 36, "^3_"), button_packet(9, 48, "^3_")})},  // 3: a pause
+          {milliseconds(68), join({button_packet(2, 6, "^7_"), button_packet(2, 6, "^6_")})}},   // 4: earlier; 5: again
+         5},
+        {"ClickIDs 100 to 129", {{milliseconds(1), join({full_frame("0", 255, {100}), full_frame("3", 255, {100})})}}, 2},
+        {"falling ClickIDs", {{milliseconds(1), join({descending, descending})}}, 2},
+        {"falling, part of a frame",
+         {{milliseconds(1), descending}, {milliseconds(2), join({button_packet(229, 0, "^1_"), button_packet(215, 0, "^1_")})}},
+         2},
+    };
+    for (const auto& c : cases) {
+        Recorder seen;
+        Session session({}, seen);
+        ASSERT_TRUE(session.feed(init_packet(), milliseconds(0)));
+        for (const auto& [at, bytes] : c.feeds) ASSERT_TRUE(session.feed(bytes, at)) << c.name;
+        EXPECT_EQ(session.statistics().frames, c.frames) << c.name;
+    }
 }
 
 }  // namespace

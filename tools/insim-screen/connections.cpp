@@ -1,6 +1,7 @@
 #include "connections.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <utility>
@@ -114,7 +115,6 @@ bool Connections::user_request(std::uint8_t ucid)
 std::string format_connections(const Connections& connections, std::uint64_t unaddressed)
 {
     Picture host;
-    connections.host().screen.draw(host);
     Picture guest;
     std::string out = "connections:\n";
     const auto line = [&](const Connection& c) {
@@ -128,14 +128,18 @@ std::string format_connections(const Connections& connections, std::uint64_t una
             std::snprintf(counts, sizeof counts, ", left at %.2f s", std::chrono::duration<double>(*c.left_at).count());
             out += counts;
         } else if (c.ucid != HOST_UCID) {
-            c.screen.draw(guest);
+            // Both in the same cells, so that their rows can be compared.
+            const std::array<const ButtonScreen*, 2> both{&connections.host().screen, &c.screen};
+            const Layout layout = layout_of(both);
+            draw_screens(std::span(both.data(), 1), layout, host);
+            draw_screens(std::span(both.data() + 1, 1), layout, guest);
             std::size_t differing = 0;
-            for (std::size_t r = 0; r < PICTURE_ROWS; ++r) {
+            for (std::size_t r = 0; r < layout.rows; ++r) {
                 if (!std::equal(host.row(r).begin(), host.row(r).end(), guest.row(r).begin())) ++differing;
             }
             out += differing == 0 ? ", picture the host's"
                                   : ", picture differs from the host's in " + std::to_string(differing) + " of " +
-                                        std::to_string(PICTURE_ROWS) + " rows";
+                                        std::to_string(layout.rows) + " rows";
         }
         out += "\n";
     };

@@ -1,5 +1,6 @@
 #include "console.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "png_image.hpp"
@@ -24,20 +25,26 @@ Console::Console(ConsoleConfig config, std::FILE* out, std::FILE* err)
 {
 }
 
-void Console::connected(const asio::ip::tcp::endpoint& peer)
+void Console::connected(const Session& session, const asio::ip::tcp::endpoint& peer)
 {
-    client_ = peer.address().to_string() + ":" + std::to_string(peer.port());
-    footer_.clear();
+    if (served_ == 0) names_.clear();  // a new group of clients
+    auto& name = names_[&session];
+    name = peer.address().to_string() + ":" + std::to_string(peer.port());
     if (config_.terminal) {
-        put(out_, ANSI_BEGIN);
+        if (served_ == 0) {
+            footer_.clear();
+            put(out_, ANSI_BEGIN);
+        }
     } else {
-        put(out_, "client " + client_ + " connected\n");
+        put(out_, "client " + name + " connected\n");
     }
+    ++served_;
 }
 
-void Console::accepted(const InitPacket& init)
+void Console::logged_in(const Session& session, const InitPacket& init)
 {
-    client_ = quote_text(init.IName) + " from " + client_;
+    auto& name = names_[&session];
+    name = quote_text(init.IName) + " from " + name;
     if (!config_.terminal) {
         put(out_, "client " + quote_text(init.IName) + " logged in (InSim " + std::to_string(init.InSimVer) +
                       ", Flags " + std::to_string(init.Flags) + ")\n");
@@ -57,22 +64,23 @@ void Console::event(SessionTime at, const Event& event)
     say("event: " + printable(describe(event)));
 }
 
-// A connection not there (yet, or any more) shows as its last screen, or empty.
-void Console::draw(const Session& session, std::uint8_t ucid)
+// The connection's screen of every client, one over the other; one not there
+// (yet, or any more) shows as its last screen, or not at all.
+void Console::draw(Clients clients, std::uint8_t ucid)
 {
-    if (const auto* connection = session.connections().last_seen(ucid)) {
-        connection->screen.draw(picture_);
-    } else {
-        picture_.clear();
+    std::vector<const ButtonScreen*> screens;
+    for (const Session* session : clients) {
+        if (const auto* connection = session->connections().last_seen(ucid)) screens.push_back(&connection->screen);
     }
+    draw_screens(screens, picture_);
 }
 
-void Console::snapshot(const std::string& path)
+void Console::snapshot(const std::string& path, std::string& report)
 {
     if (auto written = write_png(path, picture_image(picture_)); !written) {
         fail(written.failure());
     } else {
-        put(out_, "snapshot written to " + path + "\n");
+        report += "snapshot written to " + path + "\n";
     }
 }
 
@@ -91,11 +99,22 @@ void Console::warning(std::string_view text)
     }
 }
 
-void Console::redraw(const Session& session)
+void Console::redraw(Clients clients)
 {
     if (!config_.terminal) return;
-    draw(session, config_.shown);
-    const auto* shown = session.connections().last_seen(config_.shown);
+    draw(clients, config_.shown);
+    std::string names;
+    std::uint64_t frames = 0;
+    std::size_t buttons = 0;
+    const Connection* shown = nullptr;
+    for (const Session* session : clients) {
+        names += (names.empty() ? "" : ", ") + names_[session];
+        frames += session->statistics().frames;
+        if (const auto* connection = session->connections().last_seen(config_.shown)) {
+            buttons += connection->screen.size();
+            if (shown == nullptr || !connection->left_at) shown = connection;
+        }
+    }
     // The shown connection first: the header is cut at the picture's width.
     char screen[48] = "";
     if (config_.guests) {
@@ -104,41 +123,51 @@ void Console::redraw(const Session& session)
     }
     char header[200];
     std::snprintf(header, sizeof header, "insim-screen %s%s  client %s  frames %" PRIu64 "  buttons %zu",
-                  config_.listen.c_str(), screen, client_.c_str(), session.statistics().frames,
-                  shown != nullptr ? shown->screen.size() : std::size_t{0});
+                  config_.listen.c_str(), screen, names.c_str(), frames, buttons);
     footer_lines_.assign(footer_.begin(), footer_.end());
     ansi_screen(picture_, header, footer_lines_, frame_);
     put(out_, frame_);
 }
 
-void Console::disconnected(const Session& session, SessionTime lasted)
+void Console::disconnected(const Session& session, SessionTime lasted, Clients clients)
 {
-    draw(session, config_.shown);
-    if (config_.terminal) {
-        put(out_, ANSI_END);
-        for (const auto& line : held_) put(err_, "insim-screen: " + line + "\n");
-        held_.clear();
-    } else {
-        put(out_, plain_picture(picture_));
-    }
+    --served_;
+    draw(clients, config_.shown);
+    std::string report;
+    if (!config_.terminal) report = plain_picture(picture_);
     if (config_.snapshot) {
-        draw(session, HOST_UCID);
-        snapshot(*config_.snapshot);
+        draw(clients, HOST_UCID);
+        snapshot(*config_.snapshot, report);
     }
     for (const auto& guest : config_.guest_snapshots) {
-        if (session.connections().last_seen(guest.ucid) == nullptr) {
+        const bool seen = std::any_of(clients.begin(), clients.end(), [&](const Session* s) {
+            return s->connections().last_seen(guest.ucid) != nullptr;
+        });
+        if (!seen) {
             fail({"no connection had UCID " + std::to_string(guest.ucid) + ": " + guest.path + " not written"});
             continue;
         }
-        draw(session, guest.ucid);
-        snapshot(guest.path);
+        draw(clients, guest.ucid);
+        snapshot(guest.path, report);
     }
     if (config_.transcript != nullptr) {
         if (auto flushed = config_.transcript->finish(); !flushed) fail(flushed.failure());
     }
-    put(out_, "client " + client_ + ": " + std::string(describe(session.end())) + "\n");
-    put(out_, format_summary(session.statistics(), lasted));
-    if (config_.guests) put(out_, format_connections(session.connections(), session.statistics().unaddressed));
+    report += "client " + names_[&session] + ": " + std::string(describe(session.end())) + "\n";
+    report += format_summary(session.statistics(), lasted);
+    if (config_.guests) report += format_connections(session.connections(), session.statistics().unaddressed);
+    if (!config_.terminal) {
+        put(out_, report);
+        return;
+    }
+    // The picture goes on while another client is served.
+    reports_ += report;
+    if (served_ > 0) return;
+    put(out_, ANSI_END);
+    for (const auto& line : held_) put(err_, "insim-screen: " + line + "\n");
+    held_.clear();
+    put(out_, reports_);
+    reports_.clear();
 }
 
 // Under the picture on a terminal, else a line of its own.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,21 +25,21 @@ struct ConsoleConfig {
     std::vector<GuestSnapshot> guest_snapshots;
 };
 
-// The server's events on the console: the picture in 24-bit colour redrawn in
-// place on a terminal, plain lines otherwise; the transcript; the snapshot and
-// the summary when a client leaves.
+// The server's events on the console: the picture of every client on the
+// screen in 24-bit colour redrawn in place on a terminal, plain lines
+// otherwise; the transcript; the snapshot and the summary when a client leaves.
 class Console : public ServerEvents {
 public:
     Console(ConsoleConfig config, std::FILE* out, std::FILE* err);
 
-    void connected(const asio::ip::tcp::endpoint& peer) override;
-    void accepted(const InitPacket& init) override;
+    void connected(const Session& session, const asio::ip::tcp::endpoint& peer) override;
+    void logged_in(const Session& session, const InitPacket& init) override;
     void packet(SessionTime at, const DecodedPacket& packet) override;
     void message(std::string_view text) override;
     void local_message(std::string_view text) override;
     void warning(std::string_view text) override;
-    void redraw(const Session& session) override;
-    void disconnected(const Session& session, SessionTime lasted) override;
+    void redraw(Clients clients) override;
+    void disconnected(const Session& session, SessionTime lasted, Clients clients) override;
     void event(SessionTime at, const Event& event) override;
 
     // The first snapshot or transcript failure, if any.
@@ -47,14 +48,16 @@ public:
 private:
     void say(std::string line);
     void remember(std::string line);
-    void draw(const Session& session, std::uint8_t ucid);
-    void snapshot(const std::string& path);
+    void draw(Clients clients, std::uint8_t ucid);
+    void snapshot(const std::string& path, std::string& report);
     void fail(const Failure& failure);
 
     ConsoleConfig config_;
     std::FILE* out_;
     std::FILE* err_;
-    std::string client_;
+    std::map<const Session*, std::string> names_;  // "NAME" from ADDR:PORT
+    std::size_t served_ = 0;
+    std::string reports_;  // on a terminal, what clients that left said, until the last has gone
     std::deque<std::string> footer_;      // the latest messages and warnings under the picture
     std::vector<std::string> held_;       // warnings repeated on standard error after the picture
     std::vector<std::string> footer_lines_;

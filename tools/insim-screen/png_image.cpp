@@ -1,5 +1,6 @@
 #include "png_image.hpp"
 
+#include <algorithm>
 
 #include <png.h>
 
@@ -23,11 +24,19 @@ constexpr Colour ALL_COLOURS[] = {Colour::black, Colour::red,   Colour::green, C
 
 RgbImage picture_image(const Picture& picture)
 {
-    RgbImage image{PICTURE_COLUMNS * CELL_WIDTH, PICTURE_ROWS * CELL_HEIGHT, {}};
+    // A pixel is 3/8 of a unit each way, and takes the colour of the cell under its centre.
+    const std::size_t half_units = picture.columns() * picture.cell_width();
+    const std::size_t units = picture.rows() * picture.cell_height();
+    RgbImage image{(half_units * CELL_WIDTH + ROW_HEIGHT - 1) / ROW_HEIGHT,
+                   (units * CELL_HEIGHT + ROW_HEIGHT - 1) / ROW_HEIGHT, {}};
     image.pixels.resize(image.width * image.height * 3);
+    const std::size_t across = 8 * picture.cell_width();
+    const std::size_t down = 16 * picture.cell_height();
     for (std::size_t y = 0; y < image.height; ++y) {
         for (std::size_t x = 0; x < image.width; ++x) {
-            const Rgb rgb = colour_rgb(picture.at(y / CELL_HEIGHT, x / CELL_WIDTH).colour);
+            const std::size_t row = std::min((2 * y + 1) * 3 / down, picture.rows() - 1);
+            const std::size_t column = std::min((2 * x + 1) * 3 / across, picture.columns() - 1);
+            const Rgb rgb = colour_rgb(picture.at(row, column).colour);
             std::uint8_t* pixel = &image.pixels[(y * image.width + x) * 3];
             pixel[0] = rgb.r;
             pixel[1] = rgb.g;

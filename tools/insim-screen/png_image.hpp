@@ -12,8 +12,8 @@
 
 namespace insim_screen {
 
-// A snapshot draws each picture cell as a block of this many pixels, the shape
-// of a glyph on the LFS screen (3 by 6 units).
+// A snapshot draws a glyph of the player's (3 by 6 units) as a block of this
+// many pixels, and any picture at that scale.
 inline constexpr std::size_t CELL_WIDTH = 8;
 inline constexpr std::size_t CELL_HEIGHT = 16;
 

@@ -60,9 +60,9 @@ std::string endpoint_text(const asio::ip::tcp::endpoint& endpoint)
 // One client's connection while it is served. Every loop ends once `done` is
 // set, which the reader and the idle watch do when they finish.
 struct Server::Link : SessionObserver {
-    Link(asio::ip::tcp::socket& client, ServerEvents& server_events, const SessionConfig& config)
-        : socket(client), events(server_events), outgoing(client.get_executor()), dirty(client.get_executor()),
-          login(client.get_executor()), session(config, *this)
+    Link(asio::ip::tcp::socket client, ServerEvents& server_events, const SessionConfig& config)
+        : socket(std::move(client)), events(server_events), outgoing(socket.get_executor()),
+          dirty(socket.get_executor()), login(socket.get_executor()), session(config, *this)
     {
     }
 
@@ -70,7 +70,7 @@ struct Server::Link : SessionObserver {
     {
         logged_in = Clock::now();
         login.notify();
-        events.accepted(init);
+        events.logged_in(session, init);
     }
     void event(SessionTime at, const Event& event) override { events.event(at, event); }
     void packet(SessionTime at, const DecodedPacket& decoded) override { events.packet(at, decoded); }
@@ -92,7 +92,7 @@ struct Server::Link : SessionObserver {
     }
     void screen_changed() override { dirty.notify(); }
 
-    asio::ip::tcp::socket& socket;
+    asio::ip::tcp::socket socket;
     ServerEvents& events;
     Signal outgoing;
     Signal dirty;
@@ -106,9 +106,11 @@ struct Server::Link : SessionObserver {
 };
 
 Server::Server(asio::io_context& context, ServerConfig config, ServerEvents& events)
-    : context_(context), config_(std::move(config)), events_(events), acceptor_(context)
+    : context_(context), config_(std::move(config)), events_(events), acceptor_(context), all_gone_(context)
 {
 }
+
+Server::~Server() = default;
 
 Status Server::listen()
 {
@@ -133,16 +135,15 @@ void Server::stop()
     stopped_ = true;
     std::error_code ignored;
     acceptor_.close(ignored);
-    if (client_ != nullptr) client_->close(ignored);
+    for (const auto& link : links_) link->socket.close(ignored);
 }
 
 asio::awaitable<SessionEnd> Server::serve()
 {
-    SessionEnd last = SessionEnd::stopped;
     asio::steady_timer backoff(context_);
     while (!stopped_) {
         auto [ec, socket] = co_await acceptor_.async_accept(use_tuple);
-        if (stopped_) break;
+        if (stopped_ || !acceptor_.is_open()) break;
         if (ec) {
             // Out of descriptors, for example: try again, but not in a tight loop.
             events_.warning("accepting a client failed: " + ec.message());
@@ -150,31 +151,44 @@ asio::awaitable<SessionEnd> Server::serve()
             co_await backoff.async_wait(use_tuple);
             continue;
         }
-        last = co_await run_client(std::move(socket));
-        if (!config_.keep) break;
+        // Clients that came one after another do not share the screen.
+        if (served_ == 0) {
+            clients_.clear();
+            links_.clear();
+        }
+        auto& link = *links_.emplace_back(std::make_unique<Link>(std::move(socket), events_, config_.session));
+        clients_.push_back(&link.session);
+        ++served_;
+        asio::co_spawn(context_, run_client(link), [this](std::exception_ptr failure) {
+            if (--served_ == 0) {
+                std::error_code ignored;
+                if (!config_.keep) acceptor_.close(ignored);
+                all_gone_.cancel();
+            }
+            if (failure) std::rethrow_exception(failure);
+        });
     }
-    co_return last;
+    while (served_ > 0) {
+        all_gone_.expires_at(Clock::time_point::max());
+        co_await all_gone_.async_wait(use_tuple);
+    }
+    co_return last_end_;
 }
 
-asio::awaitable<SessionEnd> Server::run_client(asio::ip::tcp::socket socket)
+asio::awaitable<void> Server::run_client(Link& link)
 {
     using namespace asio::experimental::awaitable_operators;
     std::error_code ignored;
-    const auto peer = socket.remote_endpoint(ignored);
-    Link link(socket, events_, config_.session);
-    client_ = &socket;
-    link_ = &link;
-    events_.connected(peer);
+    const auto peer = link.socket.remote_endpoint(ignored);
+    events_.connected(link.session, peer);
 
     co_await (read_loop(link) || idle_watch(link) || write_loop(link) || keepalive_loop(link) || paint_loop(link) ||
               script_loop(link));
 
-    client_ = nullptr;
-    link_ = nullptr;
-    socket.close(ignored);
-    events_.redraw(link.session);
-    events_.disconnected(link.session, Clock::now() - link.opened);
-    co_return link.session.end();
+    link.socket.close(ignored);
+    last_end_ = link.session.end();
+    events_.redraw(clients_);
+    events_.disconnected(link.session, Clock::now() - link.opened, clients_);
 }
 
 asio::awaitable<void> Server::read_loop(Link& link)
@@ -266,7 +280,7 @@ asio::awaitable<void> Server::paint_loop(Link& link)
     while (!link.done) {
         co_await link.dirty.wait();
         if (link.done) co_return;
-        events_.redraw(link.session);
+        events_.redraw(clients_);
         pause.expires_after(config_.redraw_interval);
         co_await pause.async_wait(use_tuple);
     }
@@ -290,11 +304,13 @@ asio::awaitable<void> Server::script_loop(Link& link)
 
 void Server::act(const Event& event)
 {
-    if (link_ == nullptr || !link_->logged_in || !link_->session.is_open()) {
-        events_.warning("no client logged in: " + describe(event) + " ignored");
-        return;
+    bool heard = false;
+    for (const auto& link : links_) {
+        if (link->done || !link->logged_in || !link->session.is_open()) continue;
+        apply(*link, event);
+        heard = true;
     }
-    apply(*link_, event);
+    if (!heard) events_.warning("no client logged in: " + describe(event) + " ignored");
 }
 
 void Server::apply(Link& link, const Event& event)

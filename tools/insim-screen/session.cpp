@@ -132,13 +132,19 @@ void Session::take_button(ButtonPacket& button, SessionTime at)
         warn("IS_BTN with ClickID " + std::to_string(button.ClickID) + " (over 239) ignored");
         return;
     }
-    // The player sends a frame's changed rows top to bottom in one block, so a
-    // ClickID that does not rise, or a pause, starts the next frame.
-    if (!last_button_at_ || button.ClickID <= last_click_id_ || at - *last_button_at_ > config_.frame_gap) {
+    // A player sends a frame's changed rows in one block, in the same order
+    // each time, whatever its ClickIDs: a pause, a ClickID again, or one that
+    // came earlier in that order than the last starts the next frame.
+    auto& order = click_order_[button.ClickID];
+    if (order == 0) order = ++orders_given_;
+    if (!last_button_at_ || in_frame_.test(button.ClickID) || order < last_order_ ||
+        at - *last_button_at_ > config_.frame_gap) {
         ++statistics_.frames;
+        in_frame_.reset();
     }
+    in_frame_.set(button.ClickID);
+    last_order_ = order;
     last_button_at_ = at;
-    last_click_id_ = button.ClickID;
 
     const Button shown{button.L, button.T, button.W, button.H, button.BStyle, std::move(button.Text)};
     if (connections_.show(button.UCID, button.ClickID, shown) == 0) {

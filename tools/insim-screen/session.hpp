@@ -98,8 +98,14 @@ private:
     Connections connections_;
     std::bitset<256> warned_ucids_;  // a UCID not connected is warned about once
     Statistics statistics_;
+    // For telling frames apart: the ClickIDs in the order the client first
+    // sent them (0 for one not sent yet), those of the frame so far, and the
+    // last one's place in that order.
+    std::array<std::uint8_t, MAX_BUTTONS> click_order_{};
+    std::uint8_t orders_given_ = 0;
+    std::bitset<MAX_BUTTONS> in_frame_;
+    std::uint8_t last_order_ = 0;
     std::optional<SessionTime> last_button_at_;
-    std::uint8_t last_click_id_ = 0;
 };
 
 }  // namespace insim_screen

@@ -31,6 +31,28 @@ char plain_glyph(Colour colour) noexcept
     return ' ';
 }
 
+// A finer picture than the player's is shown a cell of every `step` across
+// and down, so that it keeps to a terminal of reasonable size.
+constexpr std::size_t MOST_COLUMNS = 2 * PICTURE_COLUMNS;
+constexpr std::size_t MOST_ROWS = 2 * PICTURE_ROWS;
+
+struct Steps {
+    std::size_t across;
+    std::size_t down;
+};
+
+Steps steps(const Picture& picture) noexcept
+{
+    return {(picture.columns() + MOST_COLUMNS - 1) / MOST_COLUMNS, (picture.rows() + MOST_ROWS - 1) / MOST_ROWS};
+}
+
+template <typename Each>
+void for_each_shown_row(const Picture& picture, Each each)
+{
+    const Steps step = steps(picture);
+    for (std::size_t r = 0; r < picture.rows(); r += step.down) each(picture.row(r), step.across);
+}
+
 }  // namespace
 
 void ansi_screen(const Picture& picture, std::string_view header, std::span<const std::string> footer,
@@ -39,10 +61,11 @@ void ansi_screen(const Picture& picture, std::string_view header, std::span<cons
     out.assign("\x1b[H");
     append_line(header, out);
     char escape[32];
-    for (std::size_t r = 0; r < PICTURE_ROWS; ++r) {
+    for_each_shown_row(picture, [&](std::span<const Cell> row, std::size_t step) {
         bool first = true;
         Colour current = Colour::empty;
-        for (const Cell& cell : picture.row(r)) {
+        for (std::size_t c = 0; c < row.size(); c += step) {
+            const Cell& cell = row[c];
             if (first || cell.colour != current) {
                 const Rgb rgb = colour_rgb(cell.colour);
                 std::snprintf(escape, sizeof escape, "\x1b[48;2;%u;%u;%um", unsigned{rgb.r}, unsigned{rgb.g},
@@ -55,7 +78,7 @@ void ansi_screen(const Picture& picture, std::string_view header, std::span<cons
         }
         // No erase-line here: on an 80-column terminal it would take the last cell.
         out += "\x1b[0m\n";
-    }
+    });
     for (const auto& line : footer) append_line(line, out);
     out += "\x1b[0m\x1b[J";
 }
@@ -81,11 +104,10 @@ std::string printable(std::string_view text)
 std::string plain_picture(const Picture& picture)
 {
     std::string out;
-    out.reserve((PICTURE_COLUMNS + 1) * PICTURE_ROWS);
-    for (std::size_t r = 0; r < PICTURE_ROWS; ++r) {
-        for (const Cell& cell : picture.row(r)) out += plain_glyph(cell.colour);
+    for_each_shown_row(picture, [&](std::span<const Cell> row, std::size_t step) {
+        for (std::size_t c = 0; c < row.size(); c += step) out += plain_glyph(row[c].colour);
         out += '\n';
-    }
+    });
     return out;
 }
 
