@@ -27,15 +27,16 @@ using insim_screen::Colour;
 constexpr std::uint64_t RATE = 30;
 const lumaflick::GlyphStrings DEFAULT_GLYPHS{"^0_", "^3_", "^6_", "^7_"};
 
-// The picture of a text: line k is ClickID k + 1 at T 6k.
+// The picture of a text, each line where the player puts it.
 insim_screen::Picture picture_of(const std::string& text)
 {
+    constexpr lumaflick::Geometry g = lumaflick::DEFAULT_GEOMETRY;
     insim_screen::ButtonScreen screen;
     std::size_t line = 0;
     for (std::size_t from = 0; from < text.size(); ++line) {
         const std::size_t end = text.find('\n', from);
-        screen.set(static_cast<std::uint8_t>(line + 1),
-                   {0, static_cast<std::uint8_t>(6 * line), 240, 6, 32, text.substr(from, end - from)});
+        screen.set(g.click_id(line),
+                   {g.left, g.row_top(line), g.button_width(), g.row_height, 32, text.substr(from, end - from)});
         from = end + 1;
     }
     insim_screen::Picture picture;
