@@ -55,6 +55,7 @@ Screens host(std::uint8_t total, std::uint8_t cleared)
         screens.hear(connection(ucid, total, Screens::LIST_REQUEST_ID));
     }
     (void)screens.take_due();
+    screens.due_written();
     return screens;
 }
 
@@ -88,9 +89,12 @@ int main(int argc, char** argv)
         FrameUpdate update = make_update(colour, compact);
         Screens screens(false);
         for (std::size_t i = 0; i < frames; ++i) {
-            (void)screens.show(update.show(frame(i)));
+            const auto rows = update.show(frame(i));
+            (void)screens.show(rows);
+            screens.written(rows);
             screens.hear(buttons(insim::BFN_REQUEST, 1));
             redraw += static_cast<double>(screens.take_due().size());
+            screens.due_written();
         }
     }
     std::printf("%s, %s: %zu frames; a whole picture to one connection: %.0f bytes on average\n",
@@ -109,7 +113,9 @@ int main(int argc, char** argv)
             Screens screens = host(total, cleared);
             double bytes = 0;
             for (std::size_t i = 0; i < frames; ++i) {
-                bytes += static_cast<double>(screens.show(update.show(frame(i))).size());
+                const auto rows = update.show(frame(i));
+                bytes += static_cast<double>(screens.show(rows).size());
+                screens.written(rows);
             }
             std::printf(" %10.0f", bytes / static_cast<double>(frames));
         }

@@ -16,6 +16,7 @@
 #include "insim/connection.hpp"
 #include "insim/packets.hpp"
 #include "lfs_link.hpp"
+#include "picture/byte_budget.hpp"
 #include "picture/frame_update.hpp"
 #include "playback_events.hpp"
 #include "video/decoder.hpp"
@@ -81,6 +82,12 @@ public:
           events_(executor, connection_), screens_(local), timeline_(args_.s, args_.t, args_.rate),
           controls_(timeline_), keepalive_interval_(keepalive_interval), update_(make_frame_update(args_))
     {
+        if (args_.bandwidth) {
+            budget_.emplace(*args_.bandwidth, now());
+            order_rule_.tick = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(1.0 / static_cast<double>(args_.rate)));
+            order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows);
+        }
     }
 
     asio::awaitable<Status> run();
@@ -109,13 +116,21 @@ private:
     // Obeys the keys pressed, if any, and listens for more.
     asio::awaitable<Status> hear_keys();
     asio::awaitable<Status> send_replies();
+    // The rows that differ from what LFS shows, and the buttons owed to
+    // connections: all of them, or what the budget allows now.
+    asio::awaitable<Status> send_rows();
+    asio::awaitable<Status> send_due();
+    asio::awaitable<Status> send_within_budget();
     asio::awaitable<Status> keep_alive();
     asio::awaitable<Status> send(std::span<const std::byte> packets);
 
     [[nodiscard]] TimePoint keepalive_due() const { return last_write_ + keepalive_interval_; }
-    [[nodiscard]] TimePoint next_deadline() const
+    [[nodiscard]] TimePoint next_deadline()
     {
-        return sound_due_ ? std::min(keepalive_due(), *sound_due_) : keepalive_due();
+        TimePoint deadline = sound_due_ ? std::min(keepalive_due(), *sound_due_) : keepalive_due();
+        // Rows that wait for the budget go when it next allows, frame or not.
+        if (budget_ && (update_.pending() || screens_.owes())) deadline = std::min(deadline, budget_->next_chance(now()));
+        return deadline;
     }
 
     asio::any_io_executor executor_;
@@ -139,6 +154,8 @@ private:
     SteadyClock clock_;
     std::optional<FrameSource> source_;
     FrameUpdate update_;
+    std::optional<ByteBudget> budget_;
+    RowOrderRule order_rule_;
     // A decoder runs; frames read before this run began.
     bool running_ = false;
     std::uint64_t frames_before_run_ = 0;
@@ -269,11 +286,11 @@ asio::awaitable<Status> Playback::play()
             if ((*frame)->empty()) break;
             const FrameCounters& counters = source_->counters();
             timeline_.shown(counters.shown + counters.skipped - frames_before_run_);
-            const auto block = screens_.show(update_.show(**frame));
-            if (!block.empty()) {
-                if (auto sent = co_await send(block); !sent) co_return sent;
-            }
+            update_.take(**frame, now());
+            if (auto sent = co_await send_rows(); !sent) co_return sent;
             events_.read_frame();
+        } else if (budget_) {
+            if (auto sent = co_await send_rows(); !sent) co_return sent;
         }
         // A still picture sends nothing, nor does a silent decoder or a pause,
         // and LFS would drop a silent connection.
@@ -398,10 +415,52 @@ asio::awaitable<Status> Playback::hear_lfs()
     if (auto taken = lfs_.take(**heard, screens_, controls_); !taken) co_return taken;
     events_.listen_to_lfs();
     // A guest that joined, or asked again, sees the picture before the next frame.
+    if (auto sent = co_await send_due(); !sent) co_return sent;
+    co_return co_await send_replies();
+}
+
+asio::awaitable<Status> Playback::send_due()
+{
+    if (budget_) co_return co_await send_within_budget();
     if (const auto due = screens_.take_due(); !due.empty()) {
         if (auto sent = co_await send(due); !sent) co_return sent;
     }
-    co_return co_await send_replies();
+    screens_.due_written();
+    co_return ok();
+}
+
+asio::awaitable<Status> Playback::send_rows()
+{
+    if (budget_) co_return co_await send_within_budget();
+    if (const auto rows = update_.rows(); !rows.empty()) {
+        if (auto sent = co_await send(screens_.show(rows)); !sent) co_return sent;
+        screens_.written(rows);
+    }
+    update_.written();
+    co_return ok();
+}
+
+// What is owed to connections goes before the frame's rows: a row LFS does
+// not show at all differs most. The budget counts what one connection gets,
+// so rows sent to several connections by UCID count once.
+asio::awaitable<Status> Playback::send_within_budget()
+{
+    std::int64_t allowance = budget_->allowance(now());
+    // Our request for the list of connections goes whatever the budget.
+    if (const auto due = screens_.take_due(std::max<std::int64_t>(allowance, 0)); !due.empty()) {
+        if (auto sent = co_await send(due); !sent) co_return sent;
+        budget_->spend(due.size(), now());
+        allowance = budget_->allowance(now());
+    }
+    screens_.due_written();
+    if (allowance <= 0 || !update_.pending()) co_return ok();
+    const auto rows = update_.rows(allowance, now(), order_rule_);
+    if (rows.empty()) co_return ok();
+    if (auto sent = co_await send(screens_.show(rows)); !sent) co_return sent;
+    budget_->spend(rows.size(), now());
+    screens_.written(rows);
+    update_.written();
+    co_return ok();
 }
 
 asio::awaitable<Status> Playback::hear_keys()

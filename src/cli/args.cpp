@@ -9,6 +9,8 @@
 #include "cli/convert.hpp"
 #include "cli/help_text.hpp"
 #include "cli/options.hpp"
+#include "picture/byte_budget.hpp"
+#include "picture/grey_painter.hpp"
 
 namespace lumaflick {
 
@@ -128,6 +130,8 @@ Status check_value(const OptionDef& opt, std::string_view value)
         } else if (opt.id == OptionId::rate && *number == 0) {
             // The frame pacing divides by the rate.
             return invalid_value(opt, value, "the rate must be at least 1");
+        } else if (opt.id == OptionId::bandwidth && (*number < ByteBudget::LEAST || *number > ByteBudget::MOST)) {
+            return invalid_value(opt, value, "the budget must lie within 252 (one button) and 1000000000 bytes a second");
         }
         break;
     case ValueType::i64:
@@ -220,6 +224,13 @@ Status complete_and_check(Values& values)
             if (auto checked = check_value(opt, value); !checked) return checked;
         }
     }
+    // A glyph string with a line feed makes a row many lines, with no rows to choose from.
+    const OptionDef& bandwidth = OPTIONS[static_cast<std::size_t>(OptionId::bandwidth)];
+    if (!given(bandwidth).empty() && given(colour).empty() &&
+        !keeps_rows_as_lines({given(subpixels)[0], given(subpixels)[1], given(subpixels)[2], given(subpixels)[3]})) {
+        return Error::message("the argument " + in_quotes(option_display(bandwidth)) +
+                              " cannot be used with glyph strings that hold a line feed or end in a carriage return");
+    }
     return check_geometry(values);
 }
 
@@ -248,6 +259,7 @@ Args build_args(Values& values)
     args.guests = !given(OptionId::guests).empty();
     args.geometry = geometry_of(values);
     if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
+    if (!given(OptionId::bandwidth).empty()) args.bandwidth = *parse_u64(given(OptionId::bandwidth).front());
     return args;
 }
 

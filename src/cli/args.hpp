@@ -29,6 +29,8 @@ struct Args {
     std::optional<std::int64_t> av_offset;
     // The picture's placement, checked against LFS's limits.
     Geometry geometry;
+    // Bytes of buttons a second, at least one button's.
+    std::optional<std::uint64_t> bandwidth;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -19,7 +19,7 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset, position, row_height, first_click_id
+    av_offset, position, row_height, first_click_id, bandwidth
 };
 
 enum class ValueType { socket_address_v4, text, u64, i64, position, flag };
@@ -39,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 17> OPTIONS{{
+inline constexpr std::array<OptionDef, 18> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -95,6 +95,12 @@ inline constexpr std::array<OptionDef, 17> OPTIONS{{
      "The picture's buttons use ClickIDs N to N + 29",
      "The picture's buttons use ClickIDs N to N + 29.\n\nFor running beside other InSim programs, or a second "
      "player: each needs ClickIDs of its own, within 0-239."},
+    {OptionId::bandwidth, '\0', "bandwidth", "B", ValueType::u64, 1, false, false, "",
+     "Send at most B bytes of buttons a second, to each guest",
+     "Send at most B bytes of buttons a second, to each guest.\n\nA host sends every button to every guest, so "
+     "each guest costs the host the whole stream. Within the budget the rows that look most wrong and have waited "
+     "longest go first; the others follow as the budget allows, so a moving picture lags and a still one becomes "
+     "exact. At least 252 (one button); with --compact, about a third of the unlimited stream still looks good."},
 }};
 
 inline constexpr bool options_in_id_order()

@@ -22,6 +22,12 @@ public:
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;
     // A pixel's cells are its three channels, each 0 or its weight in the code.
     std::size_t write_line(std::span<const std::uint8_t> cells, char* out, bool compact) const noexcept override;
+    // The distance of two of the eight colours is the number of channels in
+    // which they differ: one from black to red, three from black to white.
+    std::uint32_t difference(std::span<const std::uint8_t> now, std::span<const std::uint8_t> shown) const noexcept override
+    {
+        return sum_over_cells(now, shown, [](std::uint8_t a, std::uint8_t b) { return static_cast<std::uint8_t>(a != b); });
+    }
 
 private:
     std::size_t row_bytes_;

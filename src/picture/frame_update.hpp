@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,14 +13,19 @@
 #include "picture/button_grid.hpp"
 #include "picture/painter.hpp"
 #include "picture/render.hpp"
+#include "picture/row_order.hpp"
 
 namespace lumaflick {
 
-// What showing one frame changes on LFS's screen: the text shown in every
-// button, and the packets that change it. All of it is sized once; a frame
-// allocates nothing.
+// What showing frames changes on LFS's screen: the text of every button as
+// LFS shows it, the picture it is to show, and the packets that take it
+// there. A row is shown only once its packet is written; until then it stays
+// pending, compared with what LFS shows rather than with the last frame. All
+// of it is sized once; a frame allocates nothing.
 class FrameUpdate {
 public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
     // Four brightness classes drawn with these glyph strings.
     static FrameUpdate grey(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry = DEFAULT_GEOMETRY);
     // RGB frames in LFS's eight colours.
@@ -30,37 +36,64 @@ public:
     // The bytes of whole pixels a frame holds.
     [[nodiscard]] std::size_t frame_size() const noexcept;
 
-    // Takes the bytes a read gave (whole pixels are drawn, row after row) and
-    // gives the packets that show them: a button for every line that differs
-    // from the one last shown, in line order. Empty when nothing changed.
+    // The bytes a read gave become the picture to show (whole pixels are
+    // drawn, row after row): each line that now differs from what LFS shows
+    // is pending, waiting from `now` if it was not already.
+    void take(std::span<const std::uint8_t> frame, TimePoint now = {});
+    // The buttons of every pending line, in line order; empty when none.
+    std::span<const std::byte> rows();
+    // The buttons of the pending rows that go first by `rule` within
+    // `allowance` bytes, the last of them crossing it. Only for painters:
+    // whole texts have no rows to choose from, and all their lines go.
+    std::span<const std::byte> rows(std::int64_t allowance, TimePoint now, const RowOrderRule& rule);
+    // The buttons last given are written: LFS shows their lines now.
+    void written();
+    [[nodiscard]] bool pending() const noexcept { return pending_count_ > 0; }
+
+    // take, rows and written at once: the packets that show a frame.
     std::span<const std::byte> show(std::span<const std::uint8_t> frame);
 
 private:
     FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry);
-    void show_rows(std::span<const std::uint8_t> frame);
-    void show_text(std::span<const std::uint8_t> frame);
+    void take_rows(std::span<const std::uint8_t> frame, TimePoint now);
+    void set_pending(std::size_t row, bool pending, TimePoint now) noexcept;
+    void add_row(std::size_t row);
+    [[nodiscard]] std::uint32_t difference(std::size_t row) const noexcept;
 
     Geometry geometry_;
     ButtonBlock block_;
+    std::size_t row_cells_ = 0;  // the stride of a full row's cells
 
     // Rows, for painters and for glyph strings that keep a row on one line:
-    // the cells and text last shown in each button (the text only where
+    // the cells and text to show and those LFS shows (the text only where
     // different cells can spell the same text).
     std::unique_ptr<Painter> painter_;
     bool compact_lines_ = false;  // the painter writes lines as the packing sends them
-    std::vector<std::uint8_t> cells_;        // this frame's
-    std::vector<std::uint8_t> shown_cells_;  // row after row, at a stride of a full row
+    std::vector<std::uint8_t> cells_;
+    std::vector<std::size_t> cell_count_;
+    std::vector<std::uint8_t> shown_cells_;
     std::vector<std::size_t> shown_cell_count_;
-    std::vector<char> line_store_;  // a line a row and a spare one
+    std::vector<char> line_store_;  // two lines a row and a spare one
+    std::vector<char*> line_;
+    std::vector<std::size_t> length_;
     std::vector<char*> shown_line_;
     std::vector<std::size_t> shown_length_;
     char* spare_line_ = nullptr;
+
+    // Which rows differ from what LFS shows, since when, and which the last
+    // buttons hold.
+    std::vector<std::uint8_t> pending_;
+    std::size_t pending_count_ = 0;
+    std::vector<TimePoint> since_;
+    std::vector<std::uint16_t> in_block_;
+    std::vector<PendingRow> competing_;
 
     // Text, for glyph strings with line breaks in them: a row can be many
     // lines, so whole texts are rendered and compared line by line.
     GlyphStrings glyphs_;
     std::string current_;
     std::string previous_;
+    bool text_taken_ = false;
 };
 
 }  // namespace lumaflick

@@ -24,6 +24,13 @@ public:
     {
         return compact && table_.compacts() ? table_.write_compact(cells, out) : table_.write(cells, out);
     }
+    // Classes further apart in brightness look further apart.
+    std::uint32_t difference(std::span<const std::uint8_t> now, std::span<const std::uint8_t> shown) const noexcept override
+    {
+        return sum_over_cells(now, shown, [](std::uint8_t a, std::uint8_t b) {
+            return static_cast<std::uint8_t>(a > b ? a - b : b - a);
+        });
+    }
 
 private:
     GlyphTable table_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -44,6 +45,11 @@ public:
     // `out` has room for longest_glyph bytes per pixel plus 8 bytes of slack.
     virtual std::size_t write_line(std::span<const std::uint8_t> cells, char* out, bool compact) const noexcept = 0;
 
+    // How different two rows of cells of one length look: 0 when alike, and
+    // more the more cells differ and the further apart their looks are.
+    virtual std::uint32_t difference(std::span<const std::uint8_t> now,
+                                     std::span<const std::uint8_t> shown) const noexcept = 0;
+
 protected:
     Painter() = default;
     Painter(const Painter&) = default;
@@ -54,5 +60,23 @@ protected:
 private:
     PainterShape shape_;
 };
+
+// The sum of `weigh(a, b)` over two rows of cells of one length, in chunks of
+// a fixed size: a loop of a fixed count is one the compiler vectorises at -O2.
+template <typename Weigh>
+std::uint32_t sum_over_cells(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, Weigh weigh) noexcept
+{
+    constexpr std::size_t CHUNK = 32;
+    const std::size_t n = std::min(a.size(), b.size());
+    std::uint32_t total = 0;
+    std::size_t i = 0;
+    for (; i + CHUNK <= n; i += CHUNK) {
+        std::uint16_t part = 0;
+        for (std::size_t k = 0; k < CHUNK; ++k) part = static_cast<std::uint16_t>(part + weigh(a[i + k], b[i + k]));
+        total += part;
+    }
+    for (; i < n; ++i) total += weigh(a[i], b[i]);
+    return total;
+}
 
 }  // namespace lumaflick

@@ -1,5 +1,6 @@
 #include "picture/screens.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 #include <variant>
@@ -45,18 +46,48 @@ Screens::Screens(bool local) : local_(local), buttons_(256 * BUTTON_SIZE)
 
 std::span<const std::byte> Screens::show(std::span<const std::byte> buttons)
 {
-    for_each_button(buttons, [this](std::span<const std::byte> button) {
-        const auto id = std::to_integer<std::size_t>(button[CLICK_ID_AT]);
-        std::memcpy(buttons_.data() + id * BUTTON_SIZE, button.data(), button.size());
-        button_size_[id] = static_cast<std::uint16_t>(button.size());
-    });
     if (cleared_.none() || buttons.empty()) return buttons;
     out_.clear();
     for (std::size_t ucid = 0; ucid < 256; ++ucid) {
         if (known_.test(ucid) && !cleared_.test(ucid)) append_to(static_cast<std::uint8_t>(ucid), buttons, out_);
     }
-    if (!list_complete()) unknown_missed_ = true;
     return out_;
+}
+
+void Screens::written(std::span<const std::byte> buttons)
+{
+    Set ids;
+    for_each_button(buttons, [&](std::span<const std::byte> button) {
+        const auto id = std::to_integer<std::size_t>(button[CLICK_ID_AT]);
+        std::memcpy(buttons_.data() + id * BUTTON_SIZE, button.data(), button.size());
+        button_size_[id] = static_cast<std::uint16_t>(button.size());
+        ids.set(id);
+    });
+    if (buttons.empty() || cleared_.none()) {
+        paid(EVERYONE, ids);
+        return;
+    }
+    for (std::size_t ucid = 0; ucid < 256; ++ucid) {
+        if (known_.test(ucid) && !cleared_.test(ucid)) paid(ucid, ids);
+    }
+    if (!list_complete()) unknown_missed_ = true;
+}
+
+void Screens::paid(std::size_t slot, const Set& ids) noexcept
+{
+    if (!owes_ || ids.none()) return;
+    if (slot == EVERYONE) {
+        for (Set& owed : owed_) owed &= ~ids;
+    } else {
+        owed_[slot] &= ~ids;
+    }
+    owes_ = std::any_of(owed_.begin(), owed_.end(), [](const Set& owed) { return owed.any(); });
+}
+
+void Screens::owe_all(std::size_t slot) noexcept
+{
+    owed_[slot].set();
+    owes_ = true;
 }
 
 void Screens::hear(const insim::Incoming& packet)
@@ -87,9 +118,9 @@ void Screens::joined(const insim::IS_NCN& connection)
     // list saw them all, unless rows went by UCID before we knew of it.
     if (connection.ReqI == 0) {
         cleared_.reset(ucid);
-        redraw_.set(ucid);
+        owe_all(ucid);
     } else if (new_to_us && unknown_missed_) {
-        redraw_.set(ucid);
+        owe_all(ucid);
     }
     if (list_complete()) unknown_missed_ = false;
 }
@@ -98,7 +129,7 @@ void Screens::left(const insim::IS_CNL& connection)
 {
     known_.reset(connection.UCID);
     cleared_.reset(connection.UCID);
-    redraw_.reset(connection.UCID);
+    owed_[connection.UCID].reset();
     total_ = connection.Total;
     resume_if_nobody_cleared();
 }
@@ -110,24 +141,32 @@ void Screens::buttons(const insim::IS_BFN& request)
     if (request.SubT == insim::BFN_USER_CLEAR) {
         known_.set(ucid);
         cleared_.set(ucid);
-        redraw_.reset(ucid);
+        owed_[ucid].reset();
+        // What was still owed to everyone now goes by UCID, to those we know.
+        if (owed_[EVERYONE].any()) {
+            for (std::size_t other = 0; other < 256; ++other) {
+                if (known_.test(other) && !cleared_.test(other)) owed_[other] |= owed_[EVERYONE];
+            }
+            owed_[EVERYONE].reset();
+            unknown_missed_ = true;
+        }
         // Connections from before we started are known only from the list.
         if (!local_ && !list_asked_) list_asked_ = list_due_ = true;
     } else if (request.SubT == insim::BFN_REQUEST) {
         known_.set(ucid);
         cleared_.reset(ucid);
-        redraw_.set(ucid);
+        owe_all(ucid);
         resume_if_nobody_cleared();
     }
 }
 
 void Screens::resume_if_nobody_cleared()
 {
-    if (cleared_.none() && unknown_missed_ && !list_complete()) redraw_all_ = true;
+    if (cleared_.none() && unknown_missed_ && !list_complete()) owe_all(EVERYONE);
     if (cleared_.none()) unknown_missed_ = false;
 }
 
-std::span<const std::byte> Screens::take_due()
+std::span<const std::byte> Screens::take_due(std::int64_t allowance)
 {
     out_.clear();
     if (list_due_) {
@@ -138,25 +177,38 @@ std::span<const std::byte> Screens::take_due()
         out_.insert(out_.end(), bytes.begin(), bytes.end());
         list_due_ = false;
     }
-    if (redraw_all_) {
-        append_picture(insim::UCID_ALL, out_);
-        redraw_.reset();
-        redraw_all_ = false;
-    }
-    for (std::size_t ucid = 0; ucid < 256 && redraw_.any(); ++ucid) {
-        if (!redraw_.test(ucid)) continue;
-        append_picture(static_cast<std::uint8_t>(ucid), out_);
-        redraw_.reset(ucid);
+    if (!owes_) return out_;
+    for (Set& taken : taken_) taken.reset();
+    // Everyone first: that pays every connection at once.
+    append_owed(EVERYONE, allowance);
+    for (std::size_t ucid = 0; ucid < 256 && allowance > 0; ++ucid) {
+        if (owed_[ucid].any()) append_owed(ucid, allowance);
     }
     return out_;
 }
 
-void Screens::append_picture(std::uint8_t ucid, std::vector<std::byte>& out) const
+void Screens::append_owed(std::size_t slot, std::int64_t& allowance)
 {
-    for (std::size_t id = 0; id < 256; ++id) {
+    Set& owed = owed_[slot];
+    // A button going to everyone reaches this connection too.
+    const Set unpaid = slot == EVERYONE ? owed : owed & ~taken_[EVERYONE];
+    for (std::size_t id = 0; id < 256 && allowance > 0; ++id) {
+        if (!unpaid.test(id)) continue;
+        taken_[slot].set(id);
         if (button_size_[id] == 0) continue;
-        append_to(ucid, std::span(buttons_).subspan(id * BUTTON_SIZE, button_size_[id]), out);
+        const std::size_t before = out_.size();
+        append_to(slot == EVERYONE ? insim::UCID_ALL : static_cast<std::uint8_t>(slot),
+                  std::span(buttons_).subspan(id * BUTTON_SIZE, button_size_[id]), out_);
+        allowance -= static_cast<std::int64_t>(out_.size() - before);
     }
+}
+
+void Screens::due_written()
+{
+    if (!owes_) return;
+    paid(EVERYONE, taken_[EVERYONE]);
+    for (std::size_t ucid = 0; ucid < 256; ++ucid) paid(ucid, taken_[ucid]);
+    for (Set& taken : taken_) taken.reset();
 }
 
 }  // namespace lumaflick

@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -16,8 +17,10 @@ namespace lumaflick {
 // The picture as every connection of LFS sees it. Buttons go to all (UCID 255)
 // while nobody has cleared them; a connection that cleared gets nothing until
 // it asks again, so the others are then sent each frame by their UCIDs. A
-// connection that missed rows (it joined, or asked again) is sent the whole
-// picture. No sockets here: LFS's packets come in, bytes to send come out.
+// connection that missed rows (it joined, or asked again) is owed the whole
+// picture; under a byte budget it is paid a part at a time. What a
+// connection shows changes only once the bytes are written. No sockets
+// here: LFS's packets come in, bytes to send come out.
 class Screens {
 public:
     // With local buttons there is one screen, UCID 0, and the guests of the
@@ -27,18 +30,27 @@ public:
     // The ReqI of our request for the list of connections.
     static constexpr std::uint8_t LIST_REQUEST_ID = 2;
 
-    // A frame's buttons, as FrameUpdate gives them (to UCID 255): they become
-    // the picture, and the bytes returned show them to every connection that
-    // has not cleared. The view lasts until the next call of either.
+    // A frame's buttons, as FrameUpdate gives them (to UCID 255): the bytes
+    // that show them to every connection that has not cleared. The view
+    // lasts until the next call of show or take_due.
     std::span<const std::byte> show(std::span<const std::byte> buttons);
+    // Those bytes were written: the buttons are the picture now.
+    void written(std::span<const std::byte> buttons);
 
     // What LFS said about its connections; other packets change nothing.
     void hear(const insim::Incoming& packet);
 
     // What that calls for: our request for the list of connections, and the
-    // whole picture to each connection that needs it. Empty when nothing is
-    // due; the view lasts until the next call of either.
-    std::span<const std::byte> take_due();
+    // whole picture to each connection owed it; with an allowance, only the
+    // buttons that fit, the last crossing it. Empty when nothing is due; the
+    // view lasts until the next call of show or take_due.
+    std::span<const std::byte> take_due(std::int64_t allowance = UNLIMITED);
+    // Those bytes were written: the connections show those buttons now.
+    void due_written();
+    // Some connection is owed buttons.
+    [[nodiscard]] bool owes() const noexcept { return owes_; }
+
+    static constexpr std::int64_t UNLIMITED = std::numeric_limits<std::int64_t>::max();
 
     // Whether a connection is known to have cleared our buttons.
     [[nodiscard]] bool has_cleared(std::uint8_t ucid) const noexcept { return cleared_.test(ucid); }
@@ -53,7 +65,12 @@ private:
     // A connection we did not know may have missed rows sent by UCID: when
     // broadcasting resumes before we learnt of it, everyone is sent the picture.
     void resume_if_nobody_cleared();
-    void append_picture(std::uint8_t ucid, std::vector<std::byte>& out) const;
+    // Appends the buttons owed to `slot` (a UCID, or EVERYONE) while the
+    // allowance lasts, and notes them as taken.
+    void append_owed(std::size_t slot, std::int64_t& allowance);
+    void owe_all(std::size_t slot) noexcept;
+    // Buttons `ids` reached the connections of `slot`, or everyone.
+    void paid(std::size_t slot, const Set& ids) noexcept;
 
     bool local_;
     // The latest button of each ClickID, as sent: the picture a connection
@@ -63,8 +80,12 @@ private:
 
     Set known_;
     Set cleared_;
-    Set redraw_;
-    bool redraw_all_ = false;
+    // The ClickIDs each connection is owed, and in the last slot those owed
+    // to everyone (sent to UCID 255); and those of the bytes last taken.
+    static constexpr std::size_t EVERYONE = 256;
+    std::array<Set, 257> owed_{};
+    std::array<Set, 257> taken_{};
+    bool owes_ = false;
     bool list_asked_ = false;
     bool list_due_ = false;
     // Rows went by UCID while some connections were unknown to us.

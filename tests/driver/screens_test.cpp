@@ -92,6 +92,7 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
     const auto hear = [&](auto packet) {
         screens.hear(packet);
         host.receive(screens.take_due());
+        screens.due_written();
     };
     const auto ncn = [&](std::uint8_t ucid, std::uint8_t reqi) {
         return insim::IS_NCN{.ReqI = reqi, .UCID = ucid, .Total = static_cast<std::uint8_t>(host.screens.size())};
@@ -110,6 +111,7 @@ void play(const Script& script, FrameUpdate update, std::size_t pixel_size)
                 const std::vector<std::byte> buttons(block.begin(), block.end());
                 all.receive(buttons);
                 const auto sent = screens.show(buttons);
+                screens.written(buttons);
                 if (host.cleared.empty()) {
                     EXPECT_TRUE(std::ranges::equal(sent, buttons)) << "not one broadcast";
                 }
