@@ -119,6 +119,8 @@ TEST(ParseArgs, AcceptedForms)
         {{"--position=200,20", "--first-click-id=210"},
          [](Args& a) { a.geometry.left = 200; a.geometry.top = 20; a.geometry.first_click_id = 210; }},
         {{"--row-height", "1", "--position", "0,170"}, [](Args& a) { a.geometry.row_height = 1; a.geometry.top = 170; }},
+        {{"--bandwidth", "252"}, [](Args& a) { a.bandwidth = 252; }},
+        {{"--bandwidth=1000000000", "--colour"}, [](Args& a) { a.bandwidth = 1'000'000'000; a.colour = true; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -191,6 +193,13 @@ TEST(ParseArgs, UsageErrors)
                                  "but every row's T and T + H must stay within 0-200"},
         {{"--position", "0,0", "--row-height", "7"}, "invalid value '7' for '--row-height <H>': the row height must lie within 1-6"},
         {{"--row-height", "0"}, "invalid value '0' for '--row-height <H>': the row height must lie within 1-6"},
+        {{"--bandwidth", "251"}, "invalid value '251' for '--bandwidth <B>': the budget must lie within 252 (one "
+                                 "button) and 1000000000 bytes a second"},
+        {{"--bandwidth", "1000000001"}, "invalid value '1000000001' for '--bandwidth <B>': the budget must lie within "
+                                        "252 (one button) and 1000000000 bytes a second"},
+        {{"--bandwidth", "5000", "--subpixels", "a", "b\n", "c", "d"},
+         "the argument '--bandwidth <B>' cannot be used with glyph strings that hold a line feed or end in a carriage "
+         "return"},
         {{"--position", "100"},
          "invalid value '100' for '--position <L,T>': expected L,T: two numbers with a comma between, such as 100,0"},
         {{"--position", "1,2,3"},
@@ -325,7 +334,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
         "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --position <L,T>", "    --row-height <H>",
-        "    --first-click-id <N>", "-h, --help", "-V, --version",
+        "    --first-click-id <N>", "    --bandwidth <B>", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",

@@ -189,3 +189,43 @@ TEST(Screens, EveryConnectionThatHasNotClearedSeesThePictureOfOneThatSawEveryFra
 
 }  // namespace
 }  // namespace lumaflick
+
+namespace lumaflick {
+namespace {
+
+// Under a budget a guest that joins is paid its picture a part at a time,
+// every part within the allowance; a frame sent meanwhile pays its rows.
+TEST(Screens, AJoinerIsPaidItsPictureWithinTheAllowance)
+{
+    constexpr std::int64_t ALLOWANCE = 700;
+    FrameUpdate update = FrameUpdate::grey({"^0_", "^3_", "^6_", "^7_"}, Packing::full);
+    Screens screens(false);
+    Host host;
+    host.screens[0];
+    Host all;
+    all.screens[0];
+    const auto show = [&](int number) {
+        const auto rows = update.show(frame(number, 1));
+        host.receive(screens.show(rows));
+        all.receive(rows);
+        screens.written(rows);
+    };
+    show(0);
+    host.screens[1];
+    screens.hear(insim::IS_NCN{.ReqI = 0, .UCID = 1, .Total = 2});
+    int parts = 0;
+    for (; screens.owes(); ++parts) {
+        ASSERT_LT(parts, 30);
+        const auto due = screens.take_due(ALLOWANCE);
+        EXPECT_LT(static_cast<std::int64_t>(due.size()), ALLOWANCE + 252);
+        host.receive(due);
+        screens.due_written();
+        if (parts == 2) show(1);
+    }
+    EXPECT_GT(parts, 3);
+    EXPECT_EQ(host.screens[1], all.screens[0]);
+    EXPECT_EQ(host.screens[0], all.screens[0]);
+}
+
+}  // namespace
+}  // namespace lumaflick
