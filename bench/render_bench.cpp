@@ -2,7 +2,9 @@
 // to send block, against the floor of copying a full block.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -110,6 +112,38 @@ void BM_UnchangedColourFrame(benchmark::State& state)
     show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full), {noise(1, 3 * FRAME_SIZE)}, 0);
 }
 
+// A fully changed frame under a budget, as the player sends it: take, choose
+// (each row weighed against what LFS shows, the rows ordered), write, commit.
+// With room for every row, the cost of choosing is the difference from
+// BM_FullyChangedFrame / BM_FullyChangedColourFrameShortest; with a quarter
+// of a picture's bytes, fewer rows are written.
+void under_budget(benchmark::State& state, lumaflick::FrameUpdate update, std::size_t pixel_size, std::size_t expected)
+{
+    using namespace std::chrono_literals;
+    const std::vector<Frame> frames{noise(1, pixel_size * FRAME_SIZE), noise(2, pixel_size * FRAME_SIZE)};
+    const lumaflick::RowOrderRule rule{33ms, 500ms};
+    const auto allowance = static_cast<std::int64_t>(state.range(0));
+    std::chrono::steady_clock::time_point now{};
+    std::size_t next = 0;
+    for (auto _ : state) {
+        update.take(frames[next], now);
+        const auto block = update.rows(allowance, now, rule);
+        benchmark::DoNotOptimize(block.data());
+        if (block.size() < expected) state.SkipWithError("fewer rows than the budget allows");
+        update.written();
+        now += 33ms;
+        next = 1 - next;
+    }
+}
+void BM_FullyChangedFrameUnderBudget(benchmark::State& state)
+{
+    under_budget(state, grey(DEFAULT_GLYPHS), 1, std::min<std::size_t>(30 * sizeof(insim::IS_BTN), static_cast<std::size_t>(state.range(0))));
+}
+void BM_FullyChangedColourFrameShortestUnderBudget(benchmark::State& state)
+{
+    under_budget(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::shortest), 3, 1);
+}
+
 // A fully changed frame to 20 connections of a host, 5 of which cleared our
 // buttons: the other 15 are sent the rows by UCID.
 void BM_FullyChangedFrameToFifteenOfTwenty(benchmark::State& state)
@@ -163,5 +197,7 @@ BENCHMARK(BM_FullyChangedColourFrame);
 BENCHMARK(BM_UnchangedColourFrame);
 BENCHMARK(BM_FullyChangedFrameShortest);
 BENCHMARK(BM_FullyChangedColourFrameShortest);
+BENCHMARK(BM_FullyChangedFrameUnderBudget)->Arg(1'000'000)->Arg(30 * sizeof(insim::IS_BTN) / 4);
+BENCHMARK(BM_FullyChangedColourFrameShortestUnderBudget)->Arg(1'000'000)->Arg(1'600);
 BENCHMARK(BM_FullyChangedFrameToFifteenOfTwenty);
 BENCHMARK(BM_MemcpyBlock);

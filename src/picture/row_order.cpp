@@ -25,10 +25,9 @@ std::uint64_t rank(const PendingRow& row, steady_clock::time_point now, const Ro
 
 void order_rows(std::span<PendingRow> rows, steady_clock::time_point now, const RowOrderRule& rule) noexcept
 {
-    std::sort(rows.begin(), rows.end(), [&](const PendingRow& a, const PendingRow& b) {
-        const std::uint64_t ra = rank(a, now, rule);
-        const std::uint64_t rb = rank(b, now, rule);
-        return ra != rb ? ra > rb : a.row < b.row;
+    for (PendingRow& row : rows) row.rank = rank(row, now, rule);
+    std::sort(rows.begin(), rows.end(), [](const PendingRow& a, const PendingRow& b) {
+        return a.rank != b.rank ? a.rank > b.rank : a.row < b.row;
     });
 }
 

@@ -14,6 +14,7 @@ struct PendingRow {
     // weighted by how far apart its two looks are.
     std::uint32_t difference = 0;
     std::chrono::steady_clock::time_point since;  // differing from then on
+    std::uint64_t rank = 0;  // set by order_rows: larger goes first
 };
 
 struct RowOrderRule {
