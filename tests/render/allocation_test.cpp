@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <optional>
 #include <vector>
 
 #include "frame.hpp"
@@ -45,16 +46,24 @@ std::vector<std::uint8_t> noise(std::uint32_t seed)
     return bytes;
 }
 
-// Shows the frames in turn and gives the allocations each frame made.
+// Shows the frames in turn, all rows or those a budget allows, and gives the
+// allocations each frame made.
 std::vector<std::size_t> allocations_per_frame(FrameUpdate update, const std::vector<std::vector<std::uint8_t>>& frames,
-                                               const std::vector<std::size_t>& read_sizes)
+                                               const std::vector<std::size_t>& read_sizes,
+                                               std::optional<std::int64_t> allowance = std::nullopt)
 {
     std::vector<std::size_t> counts;
     counts.reserve(frames.size());
     std::size_t sent_bytes = 0;
     for (std::size_t f = 0; f < frames.size(); ++f) {
         const std::size_t before = allocations;
-        sent_bytes += update.show(std::span(frames[f]).first(read_sizes[f])).size();
+        if (allowance) {
+            update.take(std::span(frames[f]).first(read_sizes[f]), {});
+            sent_bytes += update.rows(*allowance, {}, {}).size();
+            update.written();
+        } else {
+            sent_bytes += update.show(std::span(frames[f]).first(read_sizes[f])).size();
+        }
         counts.push_back(allocations - before);
     }
     EXPECT_GT(sent_bytes, 0U);
@@ -101,6 +110,10 @@ TEST(FrameAllocations, NoneAfterTheFirstFullFrame)
     for (const std::size_t size : sizes) rgb_sizes.push_back(3 * size + (size < FRAME_SIZE ? 1 : 0));
     for (const std::size_t count : allocations_per_frame(FrameUpdate::colour(Packing::full), rgb, rgb_sizes)) {
         EXPECT_EQ(count, 0U) << "colour";
+    }
+    for (const std::size_t count :
+         allocations_per_frame(FrameUpdate::colour(Packing::shortest), rgb, rgb_sizes, std::int64_t{1600})) {
+        EXPECT_EQ(count, 0U) << "colour, under a budget";
     }
 }
 
