@@ -11,13 +11,17 @@
 // frame, "<steady ns> <buttons>". At the end one summary line goes to standard
 // output:
 //   bytes=<n> packets=<n> buttons=<n> frames=<n> isi=<n> mst=<n> tiny=<n> other=<n>
-//   first_frame_ns=<ns> last_frame_ns=<ns>
+//   first_frame_ns=<ns> last_frame_ns=<ns> button_bytes=<n> most_button_bytes_1s=<n>
+// (the most button bytes that arrived within any one second)
 // Exit status 0 once the client has closed, 1 when nothing arrived for the
 // idle time-out or the stream broke.
 
 #include <chrono>
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <utility>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -43,6 +47,31 @@ struct Tally {
     std::uint64_t bytes = 0, packets = 0, buttons = 0, frames = 0;
     std::uint64_t isi = 0, mst = 0, tiny = 0, other = 0;
     long long first_frame_ns = 0, last_frame_ns = 0;
+    // The buttons' bytes, and the most of them that arrived within one second.
+    std::uint64_t button_bytes = 0, most_button_bytes_1s = 0;
+};
+
+// Buttons of the last second, as they arrived: how close a budget came.
+class ButtonWindow {
+public:
+    explicit ButtonWindow(Tally& tally) : tally_(tally) {}
+
+    void add(std::size_t bytes, long long now_ns)
+    {
+        tally_.button_bytes += bytes;
+        arrivals_.emplace_back(now_ns, bytes);
+        in_window_ += bytes;
+        while (arrivals_.front().first <= now_ns - 1'000'000'000) {
+            in_window_ -= arrivals_.front().second;
+            arrivals_.pop_front();
+        }
+        tally_.most_button_bytes_1s = std::max(tally_.most_button_bytes_1s, in_window_);
+    }
+
+private:
+    Tally& tally_;
+    std::deque<std::pair<long long, std::uint64_t>> arrivals_;
+    std::uint64_t in_window_ = 0;
 };
 
 class FrameTracker {
@@ -103,6 +132,7 @@ int main(int argc, char** argv)
 
     Tally tally;
     FrameTracker frames(tally, log.get());
+    ButtonWindow window(tally);
     insim::PacketFramer framer;
     lumaflick::test::FakeLfsOptions options;
     options.on_chunk = [&](std::span<const std::uint8_t> bytes, Clock::time_point at) {
@@ -113,6 +143,7 @@ int main(int argc, char** argv)
             switch (packet[1]) {
             case ISP_BTN:
                 ++tally.buttons;
+                window.add(packet.size(), now_ns);
                 frames.button(packet.size() > 4 ? packet[4] : 0, now_ns);
                 return;
             case ISP_ISI: ++tally.isi; break;
@@ -150,11 +181,12 @@ int main(int argc, char** argv)
     if (!finished) std::fprintf(stderr, "fake-lfs-sink: %s\n", finished.error().debug().c_str());
 
     std::printf("bytes=%llu packets=%llu buttons=%llu frames=%llu isi=%llu mst=%llu tiny=%llu other=%llu "
-                "first_frame_ns=%lld last_frame_ns=%lld\n",
+                "first_frame_ns=%lld last_frame_ns=%lld button_bytes=%llu most_button_bytes_1s=%llu\n",
                 static_cast<unsigned long long>(tally.bytes), static_cast<unsigned long long>(tally.packets),
                 static_cast<unsigned long long>(tally.buttons), static_cast<unsigned long long>(tally.frames),
                 static_cast<unsigned long long>(tally.isi), static_cast<unsigned long long>(tally.mst),
                 static_cast<unsigned long long>(tally.tiny), static_cast<unsigned long long>(tally.other),
-                tally.first_frame_ns, tally.last_frame_ns);
+                tally.first_frame_ns, tally.last_frame_ns, static_cast<unsigned long long>(tally.button_bytes),
+                static_cast<unsigned long long>(tally.most_button_bytes_1s));
     return finished ? 0 : 1;
 }

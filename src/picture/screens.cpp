@@ -209,6 +209,8 @@ void Screens::due_written()
     paid(EVERYONE, taken_[EVERYONE]);
     for (std::size_t ucid = 0; ucid < 256; ++ucid) paid(ucid, taken_[ucid]);
     for (Set& taken : taken_) taken.reset();
+    // Connections that left or cleared owe nothing any more.
+    owes_ = std::any_of(owed_.begin(), owed_.end(), [](const Set& owed) { return owed.any(); });
 }
 
 }  // namespace lumaflick
