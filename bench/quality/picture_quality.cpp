@@ -1,6 +1,7 @@
 // picture-quality: how far the picture LFS shows is from the video it shows.
 //
 //   picture-quality REFERENCE INPUT MODE [linear|coded]
+//                   [--compact] [--rate R] [--bandwidth B]
 //
 // REFERENCE holds the source's frames as ffmpeg scales them, rgb24 80x30.
 // INPUT holds the player's frames from its own filter: rgb24 for the modes
@@ -13,9 +14,20 @@
 // to standard output as one number. Light mixes as light ("linear", the
 // default); "coded" blurs sRGB's coded values instead, to show how much the
 // answer owes to that choice.
+//
+// The player is simulated in time: INPUT's frame k arrives at k/R seconds
+// (R is 30 unless --rate says otherwise) and REFERENCE's frame f is compared
+// with what the screen shows at f/30, once everything due by then has been
+// sent. --compact packs the buttons as the player's --compact does;
+// --bandwidth B sends the rows as the player does under that budget, waking
+// between frames whenever rows wait. With any of these flags the line holds
+// two more numbers: the bytes a second sent over the reference's length, and
+// the most bytes sent within any one second.
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +45,7 @@
 #include "packet_decoder.hpp"
 #include "insim/incoming.hpp"
 #include "picture.hpp"
+#include "picture/byte_budget.hpp"
 #include "picture/frame_update.hpp"
 #include "screen.hpp"
 
@@ -207,58 +220,248 @@ void draw_nearest(std::span<const std::uint8_t> frame, Image& image)
     }
 }
 
+using Time = std::chrono::steady_clock::time_point;
+
+// Frame `index` of a stream at `rate` frames a second: exact for every rate,
+// so frames of two rates that fall together compare equal.
+Time frame_time(std::size_t index, std::uint64_t rate)
+{
+    return Time{} + std::chrono::duration_cast<Time::duration>(
+                        std::chrono::nanoseconds(static_cast<std::int64_t>(index * 1'000'000'000ULL / rate)));
+}
+
+struct Write {
+    Time at;
+    std::size_t bytes;
+};
+
+// The player's way with frames and the budget, step for step as in its
+// playback (take, then send within the budget; between frames, wake when the
+// budget next allows while rows wait), with the stand-in screen for LFS.
+class SimulatedPlayer {
+public:
+    SimulatedPlayer(lumaflick::FrameUpdate& update, std::optional<std::uint64_t> bandwidth, std::uint64_t rate)
+        : update_(update)
+    {
+        if (!bandwidth) return;
+        budget_.emplace(*bandwidth, Time{});
+        rule_.tick = std::chrono::duration_cast<Time::duration>(std::chrono::duration<double>(1.0 / static_cast<double>(rate)));
+        rule_.urgent_after = lumaflick::urgent_after(*bandwidth, lumaflick::DEFAULT_GEOMETRY.rows);
+    }
+
+    bool frame(std::span<const std::uint8_t> frame, Time now)
+    {
+        update_.take(frame, now);
+        if (budget_) return send_within_budget(now);
+        const auto rows = update_.rows();
+        if (!rows.empty() && !send(rows, now)) return false;
+        update_.written();
+        return true;
+    }
+
+    bool wake(Time now) { return send_within_budget(now); }
+
+    // When the player next wakes for rows that wait, if any do.
+    [[nodiscard]] std::optional<Time> next_chance(Time now)
+    {
+        if (!budget_ || !update_.pending()) return std::nullopt;
+        return budget_->next_chance(now);
+    }
+
+    StandInScreen& screen() noexcept { return screen_; }
+    [[nodiscard]] const std::vector<Write>& writes() const noexcept { return writes_; }
+
+private:
+    bool send_within_budget(Time now)
+    {
+        const std::int64_t allowance = budget_->allowance(now);
+        if (allowance <= 0 || !update_.pending()) return true;
+        const auto rows = update_.rows(allowance, now, rule_);
+        if (rows.empty()) return true;
+        if (!send(rows, now)) return false;
+        budget_->spend(rows.size(), now);
+        update_.written();
+        return true;
+    }
+
+    bool send(std::span<const std::byte> rows, Time now)
+    {
+        writes_.push_back({now, rows.size()});
+        return screen_.take(rows);
+    }
+
+    lumaflick::FrameUpdate& update_;
+    std::optional<lumaflick::ByteBudget> budget_;
+    lumaflick::RowOrderRule rule_;
+    StandInScreen screen_;
+    std::vector<Write> writes_;
+};
+
+// The most bytes written within any one second, the window the budget holds.
+std::size_t busiest_second(const std::vector<Write>& writes)
+{
+    std::size_t most = 0;
+    std::size_t in_window = 0;
+    std::size_t oldest = 0;
+    for (const Write& write : writes) {
+        in_window += write.bytes;
+        while (writes[oldest].at <= write.at - std::chrono::seconds(1)) in_window -= writes[oldest++].bytes;
+        most = std::max(most, in_window);
+    }
+    return most;
+}
+
+std::optional<std::uint64_t> parse_count(std::string_view text)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value == 0) return std::nullopt;
+    return value;
+}
+
+struct Options {
+    std::string reference;
+    std::string input;
+    Mode mode = Mode::colour;
+    Blend blend = Blend::linear;
+    bool compact = false;
+    std::uint64_t rate = 30;
+    std::optional<std::uint64_t> bandwidth;
+    bool simulated = false;  // any flag given: the longer output
+};
+
+std::optional<Options> parse_options(int argc, char** argv)
+{
+    Options options;
+    std::vector<std::string_view> positional;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--compact") {
+            options.compact = true;
+        } else if (word == "--rate" || word == "--bandwidth") {
+            const auto value = i + 1 < argc ? parse_count(argv[++i]) : std::nullopt;
+            if (!value) return std::nullopt;
+            if (word == "--rate") {
+                options.rate = *value;
+            } else {
+                if (*value < lumaflick::ByteBudget::LEAST || *value > lumaflick::ByteBudget::MOST) return std::nullopt;
+                options.bandwidth = value;
+            }
+        } else {
+            positional.push_back(word);
+            continue;
+        }
+        options.simulated = true;
+    }
+    if (positional.size() != 3 && positional.size() != 4) return std::nullopt;
+    const std::optional<Mode> mode = parse_mode(positional[2]);
+    const std::string_view blend = positional.size() == 4 ? positional[3] : "linear";
+    if (!mode || (blend != "linear" && blend != "coded")) return std::nullopt;
+    if (*mode == Mode::nearest && (options.compact || options.bandwidth)) return std::nullopt;
+    options.reference = positional[0];
+    options.input = positional[1];
+    options.mode = *mode;
+    options.blend = blend == "coded" ? Blend::coded : Blend::linear;
+    return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const std::optional<Mode> mode = argc == 4 || argc == 5 ? parse_mode(argv[3]) : std::nullopt;
-    const std::string_view blend_name = argc == 5 ? argv[4] : "linear";
-    if (!mode || (blend_name != "linear" && blend_name != "coded")) {
-        std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey [linear|coded]\n", stderr);
+    constexpr std::uint64_t REFERENCE_RATE = 30;
+    const std::optional<Options> options = parse_options(argc, argv);
+    if (!options) {
+        std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey [linear|coded]\n"
+                   "                       [--compact] [--rate R] [--bandwidth B]\n"
+                   "(--compact and --bandwidth need colour or grey)\n",
+                   stderr);
         return 2;
     }
-    const Blend blend = blend_name == "coded" ? Blend::coded : Blend::linear;
-    const auto reference = read_file(argv[1]);
-    const auto input = read_file(argv[2]);
+    const Mode picked = options->mode;
+    const Blend blend = options->blend;
+    const auto reference = read_file(options->reference.c_str());
+    const auto input = read_file(options->input.c_str());
     if (!reference || !input) {
-        std::fprintf(stderr, "picture-quality: cannot read %s\n", !reference ? argv[1] : argv[2]);
+        std::fprintf(stderr, "picture-quality: cannot read %s\n",
+                     !reference ? options->reference.c_str() : options->input.c_str());
         return 1;
     }
 
     // The player's default glyph strings.
     const lumaflick::GlyphStrings grey_glyphs{"^0_", "^3_", "^6_", "^7_"};
+    const lumaflick::Packing packing = options->compact ? lumaflick::Packing::shortest : lumaflick::Packing::full;
     std::optional<lumaflick::FrameUpdate> update;
-    if (*mode == Mode::colour) update.emplace(lumaflick::FrameUpdate::colour(lumaflick::Packing::full));
-    if (*mode == Mode::grey) update.emplace(lumaflick::FrameUpdate::grey(grey_glyphs, lumaflick::Packing::full));
-    const std::size_t input_frame = *mode == Mode::grey ? CELLS : RGB_FRAME;
+    if (picked == Mode::colour) update.emplace(lumaflick::FrameUpdate::colour(packing));
+    if (picked == Mode::grey) update.emplace(lumaflick::FrameUpdate::grey(grey_glyphs, packing));
+    const std::size_t input_frame = picked == Mode::grey ? CELLS : RGB_FRAME;
 
-    const std::size_t frames = std::min(reference->size() / RGB_FRAME, input->size() / input_frame);
-    if (frames == 0 || reference->size() / RGB_FRAME != input->size() / input_frame) {
-        std::fprintf(stderr, "picture-quality: %zu reference frames but %zu input frames\n",
-                     reference->size() / RGB_FRAME, input->size() / input_frame);
+    const std::size_t frames = reference->size() / RGB_FRAME;
+    const std::size_t inputs = input->size() / input_frame;
+    // At one rate the two streams are frame for frame; at another, any length will do.
+    if (frames == 0 || inputs == 0 || (options->rate == REFERENCE_RATE && frames != inputs)) {
+        std::fprintf(stderr, "picture-quality: %zu reference frames but %zu input frames\n", frames, inputs);
         return 1;
     }
 
-    StandInScreen screen;
+    std::optional<SimulatedPlayer> player;
+    if (update) player.emplace(*update, options->bandwidth, options->rate);
     Image shown{};
     Image source{};
     double total = 0.0;
+    std::size_t arrived = 0;  // input frames the player has had
+    std::optional<Time> chance;
     for (std::size_t f = 0; f < frames; ++f) {
-        const std::span<const std::uint8_t> frame(input->data() + f * input_frame, input_frame);
-        if (update) {
-            if (!screen.take(update->show(frame))) {
-                std::fprintf(stderr, "picture-quality: frame %zu gave packets the screen cannot take\n", f);
+        const Time due = frame_time(f, REFERENCE_RATE);
+        for (;;) {
+            const std::optional<Time> arrival =
+                arrived < inputs ? std::optional(frame_time(arrived, options->rate)) : std::nullopt;
+            Time now;
+            // A frame that comes with the wake is taken first, and its rows go then.
+            if (arrival && *arrival <= due && (!chance || *arrival <= *chance)) {
+                now = *arrival;
+                const std::span<const std::uint8_t> frame(input->data() + arrived * input_frame, input_frame);
+                ++arrived;
+                if (player && !player->frame(frame, now)) {
+                    std::fprintf(stderr, "picture-quality: frame %zu gave packets the screen cannot take\n", arrived - 1);
+                    return 1;
+                }
+            } else if (chance && *chance <= due) {
+                now = *chance;
+                if (!player->wake(now)) {
+                    std::fputs("picture-quality: rows sent between frames the screen cannot take\n", stderr);
+                    return 1;
+                }
+            } else {
+                break;
+            }
+            chance = player ? player->next_chance(now) : std::nullopt;
+            if (chance && *chance <= now) {
+                std::fputs("picture-quality: the budget wakes the player again at once\n", stderr);
                 return 1;
             }
-            screen.draw(shown);
+        }
+        if (player) {
+            player->screen().draw(shown);
         } else {
-            draw_nearest(frame, shown);
+            draw_nearest({input->data() + (arrived - 1) * input_frame, input_frame}, shown);
         }
         for (std::size_t i = 0; i < RGB_FRAME; ++i) {
             source[i] = static_cast<float>((*reference)[f * RGB_FRAME + i]) / 255.0F;
         }
         total += difference_sum(shown, source, blend);
     }
-    std::printf("%.2f\n", total / static_cast<double>(frames * CELLS));
+    const double error = total / static_cast<double>(frames * CELLS);
+    if (!options->simulated) {
+        std::printf("%.2f\n", error);
+        return 0;
+    }
+    std::size_t bytes = 0;
+    if (player) {
+        for (const Write& write : player->writes()) bytes += write.bytes;
+    }
+    const double seconds = static_cast<double>(frames) / static_cast<double>(REFERENCE_RATE);
+    std::printf("%.2f %.0f %zu\n", error, static_cast<double>(bytes) / seconds,
+                player ? busiest_second(player->writes()) : std::size_t{0});
     return 0;
 }
