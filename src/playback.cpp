@@ -83,10 +83,11 @@ public:
           controls_(timeline_), keepalive_interval_(keepalive_interval), update_(make_frame_update(args_))
     {
         if (args_.bandwidth) {
-            budget_.emplace(*args_.bandwidth, now());
-            order_rule_.tick = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            const auto frame_interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                 std::chrono::duration<double>(1.0 / static_cast<double>(args_.rate)));
-            order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows);
+            budget_.emplace(*args_.bandwidth, frame_interval, now());
+            order_rule_.tick = frame_interval;
+            order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows, frame_interval);
         }
     }
 

@@ -16,27 +16,37 @@ std::int64_t micros(ByteBudget::Duration d) noexcept { return duration_cast<micr
 // What can hold a row back beyond its turn: the time to send every row at
 // its largest, a packet's debt, a packet crossing the window, a burst that
 // fills the window early, and two pacing intervals.
-ByteBudget::Duration drain_time(std::uint64_t rate, std::size_t rows) noexcept
+ByteBudget::Duration drain_time(std::uint64_t rate, std::size_t rows, ByteBudget::Duration frame_interval) noexcept
 {
     const std::uint64_t bytes = (rows + 2) * ByteBudget::LEAST;
-    return microseconds(static_cast<std::int64_t>(bytes * MICRO / rate)) + ByteBudget::BURST +
-           2 * ByteBudget::PACING_INTERVAL;
+    return microseconds(static_cast<std::int64_t>(bytes * MICRO / rate)) + burst(frame_interval) +
+           2 * pacing_interval(frame_interval);
 }
 
 }  // namespace
 
-ByteBudget::ByteBudget(std::uint64_t bytes_per_second, TimePoint start) noexcept
-    : rate_(std::clamp(bytes_per_second, LEAST, MOST)),
-      tokens_(static_cast<std::int64_t>(rate_) * micros(BURST)),
-      capacity_(tokens_), filled_at_(start), last_write_(start - PACING_INTERVAL)
+ByteBudget::Duration pacing_interval(ByteBudget::Duration frame_interval) noexcept
+{
+    return std::clamp<ByteBudget::Duration>(frame_interval * 3 / 2, milliseconds(20), milliseconds(250));
+}
+
+ByteBudget::Duration burst(ByteBudget::Duration frame_interval) noexcept
+{
+    return std::max<ByteBudget::Duration>(milliseconds(100), pacing_interval(frame_interval));
+}
+
+ByteBudget::ByteBudget(std::uint64_t bytes_per_second, Duration frame_interval, TimePoint start) noexcept
+    : rate_(std::clamp(bytes_per_second, LEAST, MOST)), pacing_(pacing_interval(frame_interval)),
+      burst_(burst(frame_interval)), tokens_(static_cast<std::int64_t>(rate_) * micros(burst_)),
+      capacity_(tokens_), filled_at_(start), last_write_(start - pacing_)
 {
 }
 
 void ByteBudget::refill(TimePoint now) noexcept
 {
     if (now <= filled_at_) return;
-    // A long pause cannot overflow: the bucket is full after BURST.
-    const std::int64_t elapsed = std::min(micros(now - filled_at_), micros(BURST));
+    // A long pause cannot overflow: the bucket is full after a burst's time.
+    const std::int64_t elapsed = std::min(micros(now - filled_at_), micros(burst_));
     tokens_ = std::min(capacity_, tokens_ + static_cast<std::int64_t>(rate_) * elapsed);
     filled_at_ = now;
 }
@@ -79,7 +89,7 @@ ByteBudget::TimePoint ByteBudget::next_chance(TimePoint now) noexcept
 {
     refill(now);
     forget_before(now);
-    TimePoint chance = std::max(now, last_write_ + PACING_INTERVAL);
+    TimePoint chance = std::max(now, last_write_ + pacing_);
     // Tokens above a whole byte: the allowance counts whole bytes.
     if (tokens_ < MICRO) {
         const std::int64_t missing = MICRO - tokens_;
@@ -96,16 +106,19 @@ ByteBudget::TimePoint ByteBudget::next_chance(TimePoint now) noexcept
     return chance;
 }
 
-ByteBudget::Duration urgent_after(std::uint64_t bytes_per_second, std::size_t rows) noexcept
+ByteBudget::Duration urgent_after(std::uint64_t bytes_per_second, std::size_t rows,
+                                  ByteBudget::Duration frame_interval) noexcept
 {
     const std::uint64_t rate = std::clamp(bytes_per_second, ByteBudget::LEAST, ByteBudget::MOST);
-    return std::max(ByteBudget::Duration::zero(), ByteBudget::Duration(AGE_LIMIT) - drain_time(rate, rows));
+    return std::max(ByteBudget::Duration::zero(),
+                    ByteBudget::Duration(AGE_LIMIT) - drain_time(rate, rows, frame_interval));
 }
 
-ByteBudget::Duration longest_wait(std::uint64_t bytes_per_second, std::size_t rows) noexcept
+ByteBudget::Duration longest_wait(std::uint64_t bytes_per_second, std::size_t rows,
+                                  ByteBudget::Duration frame_interval) noexcept
 {
     const std::uint64_t rate = std::clamp(bytes_per_second, ByteBudget::LEAST, ByteBudget::MOST);
-    return std::max(ByteBudget::Duration(AGE_LIMIT), drain_time(rate, rows));
+    return std::max(ByteBudget::Duration(AGE_LIMIT), drain_time(rate, rows, frame_interval));
 }
 
 }  // namespace lumaflick

@@ -141,12 +141,12 @@ void FrameUpdate::take_rows(std::span<const std::uint8_t> frame, TimePoint now)
         }
         set_pending(row, differs, now);
     }
-    // A frame of fewer rows leaves the buttons below it as they are, but the
-    // next frame compares those rows with empty lines.
+    // A frame of fewer rows leaves the buttons below it as they are (rows
+    // still pending from before go as they were), but the next frame
+    // compares those rows with empty lines.
     for (std::size_t row = rows; row < geometry_.rows; ++row) {
         shown_cell_count_[row] = 0;
         shown_length_[row] = 0;
-        set_pending(row, false, now);
     }
 }
 

@@ -47,10 +47,10 @@ void play_noise(std::uint64_t budget_bytes, bool colour, std::chrono::seconds le
 {
     SCOPED_TRACE(testing::Message() << budget_bytes << " bytes/s, colour " << colour);
     const TimePoint start{};
-    ByteBudget budget(budget_bytes, start);
+    ByteBudget budget(budget_bytes, 33ms, start);
     FrameUpdate update = colour ? FrameUpdate::colour(Packing::shortest)
                                 : FrameUpdate::grey({"^0_", "^3_", "^6_", "^7_"}, Packing::full);
-    const RowOrderRule rule{33ms, urgent_after(budget_bytes, ROWS)};
+    const RowOrderRule rule{33ms, urgent_after(budget_bytes, ROWS, 33ms)};
     std::deque<std::pair<TimePoint, std::size_t>> window;
     std::uint64_t in_window = 0;
     std::uint64_t total = 0;
@@ -89,18 +89,18 @@ void play_noise(std::uint64_t budget_bytes, bool colour, std::chrono::seconds le
     }
     const auto seconds = std::chrono::duration<double>(length).count();
     EXPECT_GE(static_cast<double>(total), 0.9 * seconds * static_cast<double>(budget_bytes)) << "budget left unused";
-    EXPECT_LE(longest, longest_wait(budget_bytes, ROWS) + 33ms);
+    EXPECT_LE(longest, longest_wait(budget_bytes, ROWS, 33ms) + 33ms);
 }
 
 TEST(ByteBudget, HoldsEveryWindowUsesTheBudgetAndBoundsEveryRowsWait)
 {
     constexpr std::uint64_t FULL_PICTURE = ROWS * PACKET;  // a second at one picture a second
-    for (const std::uint64_t budget : {std::uint64_t{252}, FULL_PICTURE, 5 * FULL_PICTURE / 4, 4 * FULL_PICTURE,
+    for (const std::uint64_t budget : {std::uint64_t{252}, FULL_PICTURE, 4 * FULL_PICTURE / 3, 4 * FULL_PICTURE,
                                        std::uint64_t{60'000}}) {
         play_noise(budget, false, 20s);
         play_noise(budget, true, 20s);
     }
-    EXPECT_EQ(longest_wait(5 * FULL_PICTURE / 4, ROWS), ByteBudget::Duration(AGE_LIMIT));
+    EXPECT_EQ(longest_wait(4 * FULL_PICTURE / 3, ROWS, 33ms), ByteBudget::Duration(AGE_LIMIT));
 }
 
 TEST(OrderRows, UrgentOldestFirstThenDifferenceTimesWait)
