@@ -224,6 +224,16 @@ using Time = std::chrono::steady_clock::time_point;
 
 // Frame `index` of a stream at `rate` frames a second: exact for every rate,
 // so frames of two rates that fall together compare equal.
+// ffmpeg's fps=R filter fills output slot k (rounding timestamps to the
+// nearest slot) with the last source frame that rounds to it, source frame
+// ceil((k + 1/2) × 30 / R) − 1, which exists only at that frame's time: a
+// frame arrives then, never before its picture does.
+std::size_t source_frame(std::size_t k, std::uint64_t rate, std::uint64_t source_rate)
+{
+    const std::uint64_t twice = (2 * k + 1) * source_rate;  // (k + 1/2) × source rate × 2
+    return static_cast<std::size_t>((twice + 2 * rate - 1) / (2 * rate) - 1);
+}
+
 Time frame_time(std::size_t index, std::uint64_t rate)
 {
     return Time{} + std::chrono::duration_cast<Time::duration>(
@@ -244,9 +254,9 @@ public:
         : update_(update)
     {
         if (!bandwidth) return;
-        budget_.emplace(*bandwidth, Time{});
         rule_.tick = std::chrono::duration_cast<Time::duration>(std::chrono::duration<double>(1.0 / static_cast<double>(rate)));
-        rule_.urgent_after = lumaflick::urgent_after(*bandwidth, lumaflick::DEFAULT_GEOMETRY.rows);
+        budget_.emplace(*bandwidth, rule_.tick, Time{});
+        rule_.urgent_after = lumaflick::urgent_after(*bandwidth, lumaflick::DEFAULT_GEOMETRY.rows, rule_.tick);
     }
 
     bool frame(std::span<const std::uint8_t> frame, Time now)
@@ -327,6 +337,10 @@ struct Options {
     bool compact = false;
     std::uint64_t rate = 30;
     std::optional<std::uint64_t> bandwidth;
+    // The mode's own frames at 30 a second: compared with the picture they
+    // give without a budget instead of with the source, which leaves only
+    // what time costs (the grey mode's palette is far from any source).
+    std::optional<std::string> ideal;
     bool simulated = false;  // any flag given: the longer output
 };
 
@@ -338,6 +352,8 @@ std::optional<Options> parse_options(int argc, char** argv)
         const std::string_view word = argv[i];
         if (word == "--compact") {
             options.compact = true;
+        } else if (word == "--ideal" && i + 1 < argc) {
+            options.ideal = argv[++i];
         } else if (word == "--rate" || word == "--bandwidth") {
             const auto value = i + 1 < argc ? parse_count(argv[++i]) : std::nullopt;
             if (!value) return std::nullopt;
@@ -373,7 +389,7 @@ int main(int argc, char** argv)
     const std::optional<Options> options = parse_options(argc, argv);
     if (!options) {
         std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey [linear|coded]\n"
-                   "                       [--compact] [--rate R] [--bandwidth B]\n"
+                   "                       [--compact] [--rate R] [--bandwidth B] [--ideal FRAMES]\n"
                    "(--compact and --bandwidth need colour or grey)\n",
                    stderr);
         return 2;
@@ -404,6 +420,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    std::optional<std::vector<std::uint8_t>> ideal;
+    std::optional<lumaflick::FrameUpdate> ideal_update;
+    StandInScreen ideal_screen;
+    if (options->ideal) {
+        ideal = read_file(options->ideal->c_str());
+        if (!ideal || !update || ideal->size() / input_frame < frames) {
+            std::fprintf(stderr, "picture-quality: %s holds fewer frames of the mode than the reference\n",
+                         options->ideal->c_str());
+            return 1;
+        }
+        ideal_update.emplace(picked == Mode::colour ? lumaflick::FrameUpdate::colour(packing)
+                                                    : lumaflick::FrameUpdate::grey(grey_glyphs, packing));
+    }
     std::optional<SimulatedPlayer> player;
     if (update) player.emplace(*update, options->bandwidth, options->rate);
     Image shown{};
@@ -415,7 +444,9 @@ int main(int argc, char** argv)
         const Time due = frame_time(f, REFERENCE_RATE);
         for (;;) {
             const std::optional<Time> arrival =
-                arrived < inputs ? std::optional(frame_time(arrived, options->rate)) : std::nullopt;
+                arrived < inputs
+                    ? std::optional(frame_time(source_frame(arrived, options->rate, REFERENCE_RATE), REFERENCE_RATE))
+                    : std::nullopt;
             Time now;
             // A frame that comes with the wake is taken first, and its rows go then.
             if (arrival && *arrival <= due && (!chance || *arrival <= *chance)) {
@@ -446,8 +477,13 @@ int main(int argc, char** argv)
         } else {
             draw_nearest({input->data() + (arrived - 1) * input_frame, input_frame}, shown);
         }
-        for (std::size_t i = 0; i < RGB_FRAME; ++i) {
-            source[i] = static_cast<float>((*reference)[f * RGB_FRAME + i]) / 255.0F;
+        if (ideal) {
+            if (!ideal_screen.take(ideal_update->show({ideal->data() + f * input_frame, input_frame}))) return 1;
+            ideal_screen.draw(source);
+        } else {
+            for (std::size_t i = 0; i < RGB_FRAME; ++i) {
+                source[i] = static_cast<float>((*reference)[f * RGB_FRAME + i]) / 255.0F;
+            }
         }
         total += difference_sum(shown, source, blend);
     }
