@@ -117,9 +117,9 @@ private:
     // Obeys the keys pressed, if any, and listens for more.
     asio::awaitable<Status> hear_keys();
     asio::awaitable<Status> send_replies();
-    // The rows that differ from what LFS shows, and the buttons owed to
-    // connections: all of them, or what the budget allows now.
-    asio::awaitable<Status> send_rows();
+    // A frame's changed rows, all of them; the buttons owed to connections;
+    // or, under a budget, both as far as it allows now.
+    asio::awaitable<Status> send_rows(std::span<const std::byte> rows);
     asio::awaitable<Status> send_due();
     asio::awaitable<Status> send_within_budget();
     asio::awaitable<Status> keep_alive();
@@ -287,11 +287,15 @@ asio::awaitable<Status> Playback::play()
             if ((*frame)->empty()) break;
             const FrameCounters& counters = source_->counters();
             timeline_.shown(counters.shown + counters.skipped - frames_before_run_);
-            update_.take(**frame, now());
-            if (auto sent = co_await send_rows(); !sent) co_return sent;
+            if (budget_) {
+                update_.take(**frame, now());
+                if (auto sent = co_await send_within_budget(); !sent) co_return sent;
+            } else if (auto sent = co_await send_rows(update_.changes(**frame)); !sent) {
+                co_return sent;
+            }
             events_.read_frame();
         } else if (budget_) {
-            if (auto sent = co_await send_rows(); !sent) co_return sent;
+            if (auto sent = co_await send_within_budget(); !sent) co_return sent;
         }
         // A still picture sends nothing, nor does a silent decoder or a pause,
         // and LFS would drop a silent connection.
@@ -430,10 +434,9 @@ asio::awaitable<Status> Playback::send_due()
     co_return ok();
 }
 
-asio::awaitable<Status> Playback::send_rows()
+asio::awaitable<Status> Playback::send_rows(std::span<const std::byte> rows)
 {
-    if (budget_) co_return co_await send_within_budget();
-    if (const auto rows = update_.rows(); !rows.empty()) {
+    if (!rows.empty()) {
         if (auto sent = co_await send(screens_.show(rows)); !sent) co_return sent;
         screens_.written(rows);
     }

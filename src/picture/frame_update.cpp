@@ -66,10 +66,10 @@ FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, cons
     const std::size_t line_room = geometry.width * shape.longest_glyph + LINE_SLACK;
     line_store_.resize((2 * geometry.rows + 1) * line_room);
     for (std::size_t row = 0; row < geometry.rows; ++row) {
-        line_[row] = line_store_.data() + 2 * row * line_room;
-        shown_line_[row] = line_[row] + line_room;
+        line_[row] = line_store_.data() + (row + 1) * line_room;
+        shown_line_[row] = line_store_.data() + (geometry.rows + row + 1) * line_room;
     }
-    spare_line_ = line_store_.data() + 2 * geometry.rows * line_room;
+    spare_line_ = line_store_.data();
     in_block_.reserve(geometry.rows);
     competing_.reserve(geometry.rows);
 }
@@ -90,16 +90,28 @@ std::size_t FrameUpdate::frame_size() const noexcept
 
 std::span<const std::byte> FrameUpdate::show(std::span<const std::uint8_t> frame)
 {
-    take(frame);
-    const auto buttons = rows();
+    const auto buttons = changes(frame);
     written();
     return buttons;
+}
+
+std::span<const std::byte> FrameUpdate::changes(std::span<const std::uint8_t> frame)
+{
+    if (!painter_) {
+        take(frame);
+        return rows();
+    }
+    // In one pass over the rows: the fast path of every frame without a budget.
+    block_.clear();
+    in_block_.clear();
+    take_rows(frame, {}, true);
+    return block_.bytes();
 }
 
 void FrameUpdate::take(std::span<const std::uint8_t> frame, TimePoint now)
 {
     if (painter_) {
-        take_rows(frame, now);
+        take_rows(frame, now, false);
         return;
     }
     current_.clear();
@@ -114,7 +126,7 @@ void FrameUpdate::set_pending(std::size_t row, bool pending, TimePoint now) noex
     pending_[row] = pending;
 }
 
-void FrameUpdate::take_rows(std::span<const std::uint8_t> frame, TimePoint now)
+void FrameUpdate::take_rows(std::span<const std::uint8_t> frame, TimePoint now, bool add)
 {
     const PainterShape& shape = painter_->shape();
     const std::size_t width = geometry_.width;
@@ -140,6 +152,7 @@ void FrameUpdate::take_rows(std::span<const std::uint8_t> frame, TimePoint now)
             }
         }
         set_pending(row, differs, now);
+        if (add && differs) add_row(row);
     }
     // A frame of fewer rows leaves the buttons below it as they are (rows
     // still pending from before go as they were), but the next frame
@@ -220,13 +233,17 @@ void FrameUpdate::written()
         text_taken_ = false;
         return;
     }
+    const bool lines_kept = !painter_->shape().distinct_texts;
     for (const std::uint16_t row : in_block_) {
         std::memcpy(shown_cells_.data() + row * row_cells_, cells_.data() + row * row_cells_, cell_count_[row]);
         shown_cell_count_[row] = cell_count_[row];
-        std::swap(line_[row], shown_line_[row]);
-        shown_length_[row] = length_[row];
-        set_pending(row, false, {});
+        if (lines_kept) {
+            std::swap(line_[row], shown_line_[row]);
+            shown_length_[row] = length_[row];
+        }
+        pending_[row] = 0;
     }
+    pending_count_ -= in_block_.size();
     in_block_.clear();
 }
 

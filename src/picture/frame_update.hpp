@@ -50,12 +50,14 @@ public:
     void written();
     [[nodiscard]] bool pending() const noexcept { return pending_count_ > 0; }
 
-    // take, rows and written at once: the packets that show a frame.
+    // take and rows at once, when every pending row goes (no budget).
+    std::span<const std::byte> changes(std::span<const std::uint8_t> frame);
+    // changes and written at once: the packets that show a frame.
     std::span<const std::byte> show(std::span<const std::uint8_t> frame);
 
 private:
     FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry);
-    void take_rows(std::span<const std::uint8_t> frame, TimePoint now);
+    void take_rows(std::span<const std::uint8_t> frame, TimePoint now, bool add);
     void set_pending(std::size_t row, bool pending, TimePoint now) noexcept;
     void add_row(std::size_t row);
     [[nodiscard]] std::uint32_t difference(std::size_t row) const noexcept;
