@@ -11,6 +11,7 @@
 #include "picture/byte_budget.hpp"
 #include "picture/frame_update.hpp"
 #include "picture/row_order.hpp"
+#include "plain_picture.hpp"
 
 namespace lumaflick {
 namespace {
@@ -20,15 +21,7 @@ using TimePoint = ByteBudget::TimePoint;
 constexpr std::size_t PACKET = sizeof(insim::IS_BTN);
 constexpr std::size_t ROWS = DEFAULT_GEOMETRY.rows;
 
-std::vector<std::uint8_t> noise(std::size_t size, std::uint32_t seed)
-{
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525U + 1013904223U;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
+using plain::noise;
 
 // The ClickIDs of a block of buttons.
 std::vector<std::size_t> rows_of(std::span<const std::byte> block)

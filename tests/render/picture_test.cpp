@@ -20,16 +20,7 @@ const GlyphStrings DEFAULT_GLYPHS{"^0_", "^3_", "^6_", "^7_"};
 
 std::vector<std::uint8_t> filled(std::size_t size, std::uint8_t value) { return std::vector<std::uint8_t>(size, value); }
 
-// Deterministic bytes that reach every class.
-std::vector<std::uint8_t> noise(std::size_t size, std::uint32_t seed)
-{
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525U + 1013904223U;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
+using plain::noise;
 
 std::vector<std::uint8_t> gradient(std::size_t size)
 {

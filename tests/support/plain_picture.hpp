@@ -148,4 +148,15 @@ inline std::vector<std::byte> changed_buttons(std::string_view current, std::str
     return block;
 }
 
+// Deterministic bytes that reach every class: frames in which every row changes.
+inline std::vector<std::uint8_t> noise(std::size_t size, std::uint32_t seed)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& byte : bytes) {
+        seed = seed * 1664525U + 1013904223U;
+        byte = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return bytes;
+}
+
 }  // namespace plain
