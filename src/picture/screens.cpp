@@ -63,25 +63,32 @@ void Screens::written(std::span<const std::byte> buttons)
         button_size_[id] = static_cast<std::uint16_t>(button.size());
         ids.set(id);
     });
-    if (buttons.empty() || cleared_.none()) {
+    if (buttons.empty()) return;
+    if (cleared_.none()) {
         paid(EVERYONE, ids);
-        return;
+    } else {
+        for (std::size_t ucid = 0; ucid < 256; ++ucid) {
+            if (known_.test(ucid) && !cleared_.test(ucid)) paid(ucid, ids);
+        }
+        if (!list_complete()) unknown_missed_ = true;
     }
-    for (std::size_t ucid = 0; ucid < 256; ++ucid) {
-        if (known_.test(ucid) && !cleared_.test(ucid)) paid(ucid, ids);
-    }
-    if (!list_complete()) unknown_missed_ = true;
+    settle();
 }
 
 void Screens::paid(std::size_t slot, const Set& ids) noexcept
 {
-    if (!owes_ || ids.none()) return;
+    if (!owes_) return;
     if (slot == EVERYONE) {
         for (Set& owed : owed_) owed &= ~ids;
     } else {
         owed_[slot] &= ~ids;
     }
-    owes_ = std::any_of(owed_.begin(), owed_.end(), [](const Set& owed) { return owed.any(); });
+}
+
+void Screens::settle() noexcept
+{
+    // Connections that left or cleared owe nothing any more either.
+    if (owes_) owes_ = std::any_of(owed_.begin(), owed_.end(), [](const Set& owed) { return owed.any(); });
 }
 
 void Screens::owe_all(std::size_t slot) noexcept
@@ -209,8 +216,7 @@ void Screens::due_written()
     paid(EVERYONE, taken_[EVERYONE]);
     for (std::size_t ucid = 0; ucid < 256; ++ucid) paid(ucid, taken_[ucid]);
     for (Set& taken : taken_) taken.reset();
-    // Connections that left or cleared owe nothing any more.
-    owes_ = std::any_of(owed_.begin(), owed_.end(), [](const Set& owed) { return owed.any(); });
+    settle();
 }
 
 }  // namespace lumaflick

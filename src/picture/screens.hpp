@@ -69,8 +69,10 @@ private:
     // allowance lasts, and notes them as taken.
     void append_owed(std::size_t slot, std::int64_t& allowance);
     void owe_all(std::size_t slot) noexcept;
-    // Buttons `ids` reached the connections of `slot`, or everyone.
+    // Buttons `ids` reached the connections of `slot`, or everyone; then
+    // whether anything is still owed.
     void paid(std::size_t slot, const Set& ids) noexcept;
+    void settle() noexcept;
 
     bool local_;
     // The latest button of each ClickID, as sent: the picture a connection
