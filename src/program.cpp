@@ -14,7 +14,7 @@
 #include <asio/signal_set.hpp>
 
 #include "cli/args.hpp"
-#include "playback.hpp"
+#include "driver/playback.hpp"
 
 #include <csignal>
 
@@ -46,6 +46,7 @@ void add_ending_signals(asio::signal_set& signals)
     signals.add(SIGBREAK, ignored);
 #else
     signals.add(SIGHUP, ignored);
+    signals.add(SIGQUIT, ignored);
 #endif
 }
 
@@ -99,7 +100,9 @@ int run_program(std::vector<std::string> words, std::chrono::milliseconds keepal
     }
 
     // A signal cancels the playback, which then ends its children and closes
-    // the connection on its way out; a second one does not wait for that.
+    // the connection on its way out. A second one does not wait for that: the
+    // runtime stops, and destroying it ends the children and sets the terminal
+    // back, before the process ends as the first signal would have it.
     std::optional<int> caught;
     asio::cancellation_signal cancel;
     std::optional<asio::signal_set> signals(std::in_place, *runtime);
@@ -108,20 +111,34 @@ int run_program(std::vector<std::string> words, std::chrono::milliseconds keepal
         if (ec) return;
         caught = signal_number;
         cancel.emit(asio::cancellation_type::terminal);
-        signals->async_wait([](std::error_code again, int second) {
-            if (!again) std::_Exit(128 + second);
+        signals->async_wait([&](std::error_code again, int /*second*/) {
+            if (!again) runtime->stop();
         });
     });
 
     std::optional<Status> outcome;
     asio::co_spawn(*runtime, run_playback(std::get<Args>(std::move(parsed)), keepalive_interval),
                    asio::bind_cancellation_slot(cancel.slot(), [&](std::exception_ptr failure, Status status) {
-                       if (failure) std::rethrow_exception(failure);
                        outcome = std::move(status);
+                       // Our code throws nothing; should a library, the children
+                       // have been ended on the way out and it is an error.
+                       if (failure) {
+                           try {
+                               std::rethrow_exception(failure);
+                           } catch (const std::exception& e) {
+                               outcome = Error::message(e.what());
+                           } catch (...) {
+                               outcome = Error::message("unknown failure");
+                           }
+                       }
                        std::error_code ignored;
                        signals->cancel(ignored);
                    }));
-    runtime->run();
+    try {
+        runtime->run();
+    } catch (const std::exception& e) {
+        outcome = Error::message(e.what());
+    }
     signals.reset();
     runtime.reset();
 

@@ -84,9 +84,15 @@ MediaTime Controls::position() const noexcept { return jump_.value_or(timeline_-
 
 std::span<const std::byte> Controls::replies() const noexcept { return std::as_bytes(std::span(replies_)); }
 
+// Under a flood the latest answer replaces the last one kept: the last
+// answer shown must say what the playback now does.
 void Controls::reply(std::string_view text)
 {
-    if (replies_.size() < MOST_REPLIES) replies_.push_back(insim::make_local_message(text));
+    if (replies_.size() < MOST_REPLIES) {
+        replies_.push_back(insim::make_local_message(text));
+    } else {
+        replies_.back() = insim::make_local_message(text);
+    }
 }
 
 }  // namespace lumaflick

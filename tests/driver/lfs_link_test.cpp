@@ -1,4 +1,4 @@
-#include "lfs_link.hpp"
+#include "driver/lfs_link.hpp"
 
 #include <gtest/gtest.h>
 
