@@ -34,7 +34,7 @@ Player::Player(Args args, bool local, Children& children, Clock& clock, TimePoin
     : args_(std::move(args)), children_(&children), keepalive_interval_(keepalive_interval), screens_(local),
       timeline_(args_.s, args_.t, args_.rate), controls_(timeline_),
       source_(clock, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour)),
-      update_(make_frame_update(args_)), phase_end_(now), last_write_(now)
+      update_(make_frame_update(args_)), phase_end_(now), last_write_(now), heard_at_(now)
 {
     if (args_.bandwidth) {
         const auto frame_interval =
@@ -129,10 +129,7 @@ void Player::follow_controls(TimePoint now)
 
 void Player::heard(std::span<const std::uint8_t> bytes, TimePoint now)
 {
-    if (phase_ == Phase::closing) {
-        heard_at_ = now;
-        return;
-    }
+    heard_at_ = now;
     // Once the playback is over, nothing LFS says changes it.
     if (!hears_commands()) return;
     if (auto taken = lfs_.take(bytes, screens_, controls_); !taken) return fail(taken.error());
@@ -226,6 +223,7 @@ void Player::tick(TimePoint now, std::optional<insim::SendState> sends)
             break;
         case Phase::reporting: watch_stall(now, sends); break;
         case Phase::showing:
+            track_sends(now, sends);
             if (now >= phase_end_) close(now);
             break;
         case Phase::closing: watch_close(now, sends); break;
@@ -245,22 +243,27 @@ void Player::report(TimePoint now)
     statistics_ = statistics_line(source_.counters());
     statistics_owed_ = true;
     taken_.reset();
+    baseline_ = true;
     moved_at_ = now;
     polled_at_ = now;
 }
 
-// A write that LFS takes nothing of for the close's grace is given up on,
-// with whatever else was still to go: the person asked to stop, and a stalled
-// LFS must not keep the program running.
-void Player::watch_stall(TimePoint now, std::optional<insim::SendState> sends)
+// How far LFS has taken our bytes: when that last moved.
+void Player::track_sends(TimePoint now, std::optional<insim::SendState> sends)
 {
     polled_at_ = now;
-    if (!batch_ || sends != taken_) {
-        taken_ = sends;
-        moved_at_ = now;
-        return;
-    }
-    if (now - moved_at_ < CLOSE_GRACE) return;
+    if (sends != taken_ && !std::exchange(baseline_, false)) moved_at_ = now;
+    baseline_ = false;
+    taken_ = sends;
+}
+
+// A write that LFS takes nothing of for the close's grace is given up on,
+// with whatever else was still to go: the playback is over, and a stalled LFS
+// must not keep the program running.
+void Player::watch_stall(TimePoint now, std::optional<insim::SendState> sends)
+{
+    track_sends(now, sends);
+    if (!batch_ || now - moved_at_ < CLOSE_GRACE) return;
     print(statistics_);
     end_children();
     ending_ = Ending::abandon;
@@ -280,9 +283,10 @@ void Player::close(TimePoint now)
     ending_ = Ending::shut_down;
     phase_ = Phase::closing;
     close_limit_ = now + CLOSE_LIMIT;
-    give_up_ = now + CLOSE_GRACE;
-    heard_at_ = now;
-    taken_.reset();
+    // LFS has had its grace since our bytes last moved; the end of the
+    // stream that the shutdown queues is no move of LFS's.
+    give_up_ = moved_at_ + CLOSE_GRACE;
+    baseline_ = true;
 }
 
 // We give up once LFS has taken nothing for a while, neither from our send
@@ -292,11 +296,11 @@ void Player::close(TimePoint now)
 // would reset them.
 void Player::watch_close(TimePoint now, std::optional<insim::SendState> sends)
 {
+    track_sends(now, sends);
     const bool full =
         now - heard_at_ < CLOSE_GRACE && (!sends || !sends->peer_window || *sends->peer_window == 0);
-    const bool moved = sends && taken_ && *sends != *taken_;
-    if (moved || full) give_up_ = now + CLOSE_GRACE;
-    taken_ = sends;
+    if (full) give_up_ = std::max(give_up_, now + CLOSE_GRACE);
+    give_up_ = std::max(give_up_, moved_at_ + CLOSE_GRACE);
     if (now >= std::min(give_up_, close_limit_)) phase_ = Phase::over;
 }
 
@@ -433,8 +437,8 @@ Player::TimePoint Player::deadline(TimePoint now) noexcept
             return deadline;
         }
         case Phase::exiting: return std::min(phase_end_, keepalive_due());
-        case Phase::reporting: return batch_ ? std::max(now, polled_at_ + CLOSE_POLL) : never;
-        case Phase::showing: return phase_end_;
+        case Phase::reporting: return std::max(now, polled_at_ + CLOSE_POLL);
+        case Phase::showing: return std::min(phase_end_, std::max(now, polled_at_ + CLOSE_POLL));
         case Phase::closing: return std::min({give_up_, close_limit_, now + CLOSE_POLL});
         case Phase::over: return never;
     }
@@ -448,7 +452,7 @@ bool Player::wants_frame() const noexcept
 
 bool Player::watches_sends() const noexcept
 {
-    return (phase_ == Phase::reporting && batch_) || phase_ == Phase::closing;
+    return phase_ == Phase::reporting || phase_ == Phase::showing || phase_ == Phase::closing;
 }
 
 std::vector<ConsoleLine> Player::take_lines() { return std::exchange(lines_, {}); }

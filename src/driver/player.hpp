@@ -131,6 +131,7 @@ private:
     void report(TimePoint now);
     void close(TimePoint now);
     void watch_close(TimePoint now, std::optional<insim::SendState> sends);
+    void track_sends(TimePoint now, std::optional<insim::SendState> sends);
     void watch_stall(TimePoint now, std::optional<insim::SendState> sends);
     void fail(Error error);
     void end_children();
@@ -181,11 +182,12 @@ private:
     bool lfs_gone_ = false;
     // Watching LFS take what we sent: since when nothing moved, and the limits.
     std::optional<insim::SendState> taken_;
+    bool baseline_ = false;  // the next look only learns where they stand
     TimePoint moved_at_;
     TimePoint polled_at_;
     TimePoint give_up_;
     TimePoint close_limit_;
-    TimePoint heard_at_;
+    TimePoint heard_at_;  // LFS last said anything
 
     std::vector<ConsoleLine> lines_;
     Ending ending_ = Ending::none;
