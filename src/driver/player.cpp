@@ -426,23 +426,25 @@ Player::TimePoint Player::deadline(TimePoint now) noexcept
 {
     constexpr TimePoint never = TimePoint::max();
     switch (phase_) {
-        case Phase::delay: return std::min(phase_end_, keepalive_due());
-        case Phase::playing: {
-            TimePoint deadline = keepalive_due();
-            if (sound_) deadline = std::min(deadline, sound_due_);
-            // Rows that wait for the budget go when it next allows, frame or not.
-            if (budget_ && (update_.pending() || screens_.owes())) {
-                deadline = std::min(deadline, budget_->next_chance(now));
-            }
-            return deadline;
-        }
-        case Phase::exiting: return std::min(phase_end_, keepalive_due());
+        case Phase::delay:
+        case Phase::exiting: return std::min(phase_end_, writes_due(now));
+        case Phase::playing: return sound_ ? std::min(sound_due_, writes_due(now)) : writes_due(now);
         case Phase::reporting: return std::max(now, polled_at_ + CLOSE_POLL);
         case Phase::showing: return std::min(phase_end_, std::max(now, polled_at_ + CLOSE_POLL));
         case Phase::closing: return std::min({give_up_, close_limit_, now + CLOSE_POLL});
         case Phase::over: return never;
     }
     return never;
+}
+
+// While a write is out, what goes next waits for it, not for the time.
+Player::TimePoint Player::writes_due(TimePoint now) noexcept
+{
+    if (batch_) return TimePoint::max();
+    TimePoint due = keepalive_due();
+    // Rows that wait for the budget go when it next allows, frame or not.
+    if (budget_ && (update_.pending() || screens_.owes())) due = std::min(due, budget_->next_chance(now));
+    return due;
 }
 
 bool Player::wants_frame() const noexcept

@@ -142,6 +142,7 @@ private:
         return phase_ == Phase::delay || phase_ == Phase::playing || phase_ == Phase::exiting;
     }
     [[nodiscard]] TimePoint keepalive_due() const noexcept { return last_write_ + keepalive_interval_; }
+    [[nodiscard]] TimePoint writes_due(TimePoint now) noexcept;
     void print(std::string text, bool error = false) { lines_.push_back({error, std::move(text)}); }
 
     Args args_;

@@ -1,5 +1,5 @@
-// /o commands from LFS pause, seek and stop a playback: the children are
-// ended and started again where the picture is, and every command answered.
+// /o commands from LFS pause, seek and stop a playback run by the real
+// ffmpeg: the frames after each command are those of the place asked for.
 #include <algorithm>
 #include <regex>
 
@@ -39,68 +39,6 @@ Heard heard(const FakeLfs& lfs)
     }
     if (in_block) result.frames.push_back(rows);
     return result;
-}
-
-const std::string& argument_after(const ScriptedRun& run, std::string_view option)
-{
-    const auto it = std::find(run.args.begin(), run.args.end(), option);
-    static const std::string none;
-    return it == run.args.end() || it + 1 == run.args.end() ? none : *(it + 1);
-}
-
-TEST_F(PlaybackTest, CommandsStartTheChildrenAgainFromThePicturesPlace)
-{
-    FakeLfsOptions options;
-    options.script = {
-        // ffplay starts a moment after ffmpeg: pause once it has.
-        {When::after_block, {}, 6, mso_packet("/o pause")},
-        {When::at, 1500ms, 0, mso_packet("/o play")},
-        {When::after_block, {}, 10, mso_packet("/o seek +10")},
-        {When::after_block, {}, 18, mso_packet("/o stop")},
-    };
-    FakeLfs& lfs = start_lfs(options);
-    write_plan(repeat("frame 2400 0\nsleep 40\nframe 2400 255\nsleep 40\n", 40));
-    const RunOutcome outcome = play(arguments({"-r", "25", "-s", "1", "-t", "0:30", "--ffplay", SCRIPTED_DECODER}));
-    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
-    ASSERT_TRUE(lfs.wait_closed(5s));
-
-    const Heard wire = heard(lfs);
-    ASSERT_EQ(wire.messages.size(), 4U);
-    const std::regex answers[] = {std::regex("lumaflick: paused at 0:01\\.\\d"),
-                                  std::regex("lumaflick: playing from 0:01\\.\\d"),
-                                  std::regex("lumaflick: to 0:1\\d\\.\\d"), std::regex("lumaflick: stopping")};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_TRUE(std::regex_match(wire.messages[i].second, answers[i])) << wire.messages[i].second;
-    }
-    EXPECT_EQ(wire.messages[0].first, wire.messages[1].first) << "a frame was shown while paused";
-    ASSERT_EQ(outcome.out_lines.size(), 2U) << outcome.out;
-    const auto statistics = parse_statistics(outcome.out_lines[1].text);
-    ASSERT_TRUE(statistics) << outcome.out;
-    // A frame equal to the one before sends nothing.
-    EXPECT_GE(statistics->shown, wire.frames.size()) << "the statistics count the frames of every run";
-
-    // The first runs as the options say; the others from where the picture is,
-    // ending where -s and -t end, ffplay trimmed to start there exactly.
-    const auto runs = read_scripted_log(log_);
-    std::vector<ScriptedRun> decoders, sounds;
-    for (const ScriptedRun& run : runs) {
-        (run.role == "decoder" ? decoders : sounds).push_back(run);
-    }
-    ASSERT_EQ(decoders.size(), 3U);
-    ASSERT_EQ(sounds.size(), 3U);
-    EXPECT_EQ(sounds[0].args, (std::vector<std::string>{"-ss", "1", "-i", video_, "-t", "0:30", "-vn", "-showmode", "0"}));
-    EXPECT_EQ(argument_after(decoders[0], "-ss"), "1");
-    double previous = 1;
-    for (std::size_t i = 1; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        const std::string& from = argument_after(decoders[i], "-ss");
-        const double at = std::stod(from);
-        EXPECT_GT(at, previous + (i == 2 ? 10 : 0));
-        previous = at;
-        EXPECT_NEAR(std::stod(argument_after(decoders[i], "-t")), 31 - at, 1e-5);
-        EXPECT_EQ(sounds[i].args, (std::vector<std::string>{"-ss", from, "-i", video_, "-t", argument_after(decoders[i], "-t"),
-                                                            "-vn", "-showmode", "0", "-af", "atrim=start=" + from}));
-    }
 }
 
 // With the real ffmpeg, on a clip whose frames show their own number: the

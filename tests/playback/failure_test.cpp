@@ -62,48 +62,5 @@ TEST_F(PlaybackTest, RefusedConnectionStartsNothing)
     EXPECT_FALSE(decoder_started(log_));
 }
 
-// A decoder that fails before its first frame could not play the video; one
-// that ends without a frame and says nothing is an empty video.
-TEST_F(PlaybackTest, DecoderWithoutFramesEndsInAnOrderlyWay)
-{
-    struct Case {
-        const char* name;
-        const char* plan;  // nullptr: no plan, the stand-in exits 1 as ffmpeg does on a bad input
-        const char* error;  // nullptr: the orderly end
-    };
-    const std::vector<Case> cases{
-        {"ends without a frame", "sleep 100\n", nullptr},
-        {"cannot open its input", nullptr, "Error: \"ffmpeg could not play the video (exit status 1)\"\n"},
-        {"fails with a status of its own", "sleep 100\nexit 3\n",
-         "Error: \"ffmpeg could not play the video (exit status 3)\"\n"},
-        {"closes its output but lives on", "sleep 100\nclose\nhang 10000\n", nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove(log_);
-        std::filesystem::remove(plan_);
-        if (c.plan != nullptr) write_plan(c.plan);
-        FakeLfs& lfs = start_lfs();
-        const RunOutcome outcome = play(arguments({}));
-        ASSERT_TRUE(lfs.wait_closed(5s));
-        const auto packets = lfs.packets().packets;
-        const auto decoder = scripted("decoder");
-        ASSERT_TRUE(decoder);
-        EXPECT_FALSE(is_running(decoder->pid)) << "the decoder was not stopped at the end";
-        if (c.error != nullptr) {
-            EXPECT_EQ(outcome.exit_status, 1);
-            EXPECT_EQ(outcome.err, c.error);
-            EXPECT_EQ(outcome.out, "Runnin'\n");
-            EXPECT_EQ(packets.size(), 1U) << "the init only: no statistics for a video that did not play";
-            continue;
-        }
-        EXPECT_EQ(outcome.exit_status, 0) << outcome.err;
-        const std::string statistics = "Read bytes: 0kB, Skipped 0 frames (0%)";
-        EXPECT_EQ(outcome.out, "Runnin'\n" + statistics + "\n");
-        ASSERT_EQ(packets.size(), 2U) << "init and the message only";
-        EXPECT_EQ(message(packets[1]), statistics);
-    }
-}
-
 }  // namespace
 }  // namespace lumaflick::test

@@ -25,7 +25,6 @@ namespace lumaflick::test {
 using namespace std::chrono_literals;
 
 inline const std::string LUMAFLICK = LUMAFLICK_PATH;
-inline const std::string LUMAFLICK_SHORT_KEEPALIVE = SHORT_KEEPALIVE_PATH;
 inline const std::string SCRIPTED_DECODER = SCRIPTED_DECODER_PATH;
 
 // How late a stamp taken in this process may come: the test programs run
