@@ -10,7 +10,7 @@ namespace lumaflick {
 // help lists them. The parser, the help and the error texts all read it.
 
 inline constexpr std::string_view COMMAND_NAME = "lumaflick";
-inline constexpr std::string_view COMMAND_VERSION = "0.2.0";
+inline constexpr std::string_view COMMAND_VERSION = LUMAFLICK_VERSION;
 inline constexpr std::string_view ABOUT = "LFS InSim video player...";
 inline constexpr std::string_view LONG_ABOUT =
     "LFS InSim video player...\n\nRequires ffmpeg to function properly, and optiononaly ffplay, both findable on "

@@ -315,7 +315,7 @@ TEST(ParseArgs, HelpAndVersionGoToStandardOutput)
         EXPECT_EQ(exit.status, 0);
         EXPECT_EQ(exit.err, "");
         if (c.kind == "version") {
-            EXPECT_EQ(exit.out, "lumaflick 0.2.0\n");
+            EXPECT_EQ(exit.out, "lumaflick " LUMAFLICK_VERSION "\n");
         } else {
             EXPECT_TRUE(exit.out.starts_with("LFS InSim video player...\n\n")) << exit.out;
             EXPECT_NE(exit.out.find("Usage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n"),
