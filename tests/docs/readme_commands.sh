@@ -45,6 +45,20 @@ stand_in() {
   exit 1
 }
 
+# What went to the background ends once its client has gone: wait for it, a
+# while, so that the next command finds the port free.
+finish_background() {
+  for pid in ${pids[@]+"${pids[@]}"}; do
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  pids=()
+}
+
 # The clip first: the commands before it play it.
 ordered=()
 for line in "${lines[@]}"; do [[ $line == ffmpeg\ * ]] && ordered+=("$line"); done
@@ -69,6 +83,7 @@ for line in "${ordered[@]}"; do
     pids+=($!)
   else
     timeout 60 bash -c "$line" || status=$?
+    finish_background
   fi
   if ((status != 0)); then
     echo "failed with status $status: $line" >&2
@@ -76,6 +91,5 @@ for line in "${ordered[@]}"; do
   fi
   ran=$((ran + 1))
 done
-# What went to the background ends once its client has gone.
-for pid in ${pids[@]+"${pids[@]}"}; do wait "$pid" 2>/dev/null || true; done
+finish_background
 echo "$ran README commands ran"
