@@ -257,6 +257,7 @@ Args build_args(Values& values)
     args.colour = !given(OptionId::colour).empty();
     args.compact = !given(OptionId::compact).empty();
     args.guests = !given(OptionId::guests).empty();
+    args.quiet = !given(OptionId::quiet).empty();
     args.geometry = geometry_of(values);
     if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
     if (!given(OptionId::bandwidth).empty()) args.bandwidth = *parse_u64(given(OptionId::bandwidth).front());

@@ -31,6 +31,8 @@ struct Args {
     Geometry geometry;
     // Bytes of buttons a second, at least one button's.
     std::optional<std::uint64_t> bandwidth;
+    // ffmpeg and ffplay report errors only; a status line on a terminal.
+    bool quiet = false;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -22,7 +22,7 @@ std::string usage_line(std::string_view program);
 std::string short_help(std::string_view program);
 std::string long_help(std::string_view program);
 
-// "lumaflick 0.2.0"
+// "lumaflick " and the version
 std::string version_text();
 
 // "error: " and the message, the usage line and the hint to run with --help.

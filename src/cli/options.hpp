@@ -10,7 +10,7 @@ namespace lumaflick {
 // help lists them. The parser, the help and the error texts all read it.
 
 inline constexpr std::string_view COMMAND_NAME = "lumaflick";
-inline constexpr std::string_view COMMAND_VERSION = "0.2.0";
+inline constexpr std::string_view COMMAND_VERSION = LUMAFLICK_VERSION;
 inline constexpr std::string_view ABOUT = "LFS InSim video player...";
 inline constexpr std::string_view LONG_ABOUT =
     "LFS InSim video player...\n\nRequires ffmpeg to function properly, and optiononaly ffplay, both findable on "
@@ -19,7 +19,7 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset, position, row_height, first_click_id, bandwidth
+    av_offset, position, row_height, first_click_id, bandwidth, quiet
 };
 
 enum class ValueType { socket_address_v4, text, u64, i64, position, flag };
@@ -39,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 18> OPTIONS{{
+inline constexpr std::array<OptionDef, 19> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -102,6 +102,12 @@ inline constexpr std::array<OptionDef, 18> OPTIONS{{
      "longest go first; the others follow as the budget allows, so a moving picture lags and a still one becomes "
      "exact. From 252 (one button) to 1000000000. Best with --compact: at a quarter of the unlimited stream the "
      "picture follows the video more closely than at a lowered --rate of the same bytes."},
+    {OptionId::quiet, '\0', "quiet", "", ValueType::flag, 0, false, false, "",
+     "Ask ffmpeg and ffplay for errors only, and keep one status line",
+     "Ask ffmpeg and ffplay for errors only, and keep one status line.\n\nffmpeg's banner and progress line are left "
+     "out. On a terminal one line of lumaflick's own, rewritten in place, shows the position, playing or paused, "
+     "the frames shown and skipped, the bytes a second to LFS and the answer to the last key or /o command; it is "
+     "cleared before any other output and at the end."},
 }};
 
 inline constexpr bool options_in_id_order()

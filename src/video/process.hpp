@@ -16,6 +16,7 @@ enum class Stdio {
     null,     // the null device
     inherit,  // shared with this process
     pipe,     // standard output only: a pipe whose read end the caller owns
+    last_line,  // standard error only: read on a thread of its own, its last line kept (last_error_line)
 };
 
 // The read end of a child's output pipe. Closed when destroyed.
@@ -72,6 +73,12 @@ public:
     // Does not wait: nullopt while the child runs, then how it ended. Once
     // known, the status is kept, and later calls (and terminate()) keep it.
     Result<std::optional<ExitStatus>> poll_exit();
+
+    // The last non-empty line the child wrote to its standard error, at most
+    // 4 KB, when started with err = Stdio::last_line; empty otherwise. Once the
+    // child's end is known (poll_exit gave it, or terminate returned), first
+    // waits for the rest of its output, so that the line is its last.
+    [[nodiscard]] std::string last_error_line();
 
     // The process id; 0 when nothing was started.
     [[nodiscard]] long id() const noexcept;

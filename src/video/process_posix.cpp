@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "video/error_tail.hpp"
 #include "video/pipe_stream_native.hpp"
 #include "video/process.hpp"
 #include "video/unique_fd.hpp"
@@ -224,6 +225,8 @@ struct ChildProcess::Handle {
     // Once reaped the pid may belong to another process: never signal it again.
     bool reaped = false;
     std::optional<ExitStatus> status;
+    // Last, so that it waits for the end of the output after end() has ended the child.
+    std::unique_ptr<ErrorTail> error_tail;
 
     explicit Handle(pid_t started) noexcept : pid(started) {}
     Handle(const Handle&) = delete;
@@ -305,6 +308,13 @@ Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
     return handle_->status;
 }
 
+std::string ChildProcess::last_error_line()
+{
+    if (handle_ == nullptr || handle_->error_tail == nullptr) return {};
+    if (handle_->reaped) handle_->error_tail->finish();
+    return handle_->error_tail->line();
+}
+
 long ChildProcess::id() const noexcept { return handle_ == nullptr ? 0 : static_cast<long>(handle_->pid); }
 
 Status check_program(std::string_view program)
@@ -322,6 +332,9 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
 {
     if (stdio.in == Stdio::pipe || stdio.err == Stdio::pipe) {
         return Error::message("Only standard output can be a pipe");
+    }
+    if (stdio.in == Stdio::last_line || stdio.out == Stdio::last_line) {
+        return Error::message("Only standard error can keep its last line");
     }
     // A NUL would silently cut an argument short.
     if (has_nul(program)) return system_error(EINVAL);
@@ -350,6 +363,13 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
         if (!made) return std::move(made).error();
         output = std::move(*made);
         plan.stdio[1] = output.write.get();
+    }
+    Pipe errors;
+    if (stdio.err == Stdio::last_line) {
+        auto made = make_pipe();
+        if (!made) return std::move(made).error();
+        errors = std::move(*made);
+        plan.stdio[2] = errors.write.get();
     }
     Fd null_in;
     Fd null_out;
@@ -381,9 +401,12 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
         fork_error = errno;
     }
     if (pid < 0) return system_error(fork_error);
-    ChildProcess child(std::make_unique<ChildProcess::Handle>(pid));
+    auto handle = std::make_unique<ChildProcess::Handle>(pid);
+    ChildProcess::Handle* const child_handle = handle.get();
+    ChildProcess child(std::move(handle));
     report->write.reset();
     output.write.reset();
+    errors.write.reset();
 
     int exec_error = 0;
     ssize_t got = -1;
@@ -394,6 +417,12 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     if (got < 0) return Error::last_system_error();
     if (got == sizeof exec_error) return system_error(exec_error);
     if (got != 0) return system_error(EIO);
+
+    if (stdio.err == Stdio::last_line) {
+        auto tail = ErrorTail::start(PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(errors.read)})));
+        if (!tail) return std::move(tail).error();
+        child_handle->error_tail = std::move(*tail);
+    }
 
     StartedProcess started;
     started.child = std::move(child);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "video/error_tail.hpp"
 #include "video/pipe_stream_native.hpp"
 #include "video/process.hpp"
 
@@ -69,7 +70,8 @@ public:
         switch (mode) {
         case Stdio::null: return null_device();
         case Stdio::inherit: return inherited(std_id);
-        case Stdio::pipe: return pipe_write_end();
+        case Stdio::pipe:
+        case Stdio::last_line: return pipe_write_end();
         }
         return Error::message("Unknown standard stream setup");
     }
@@ -80,6 +82,8 @@ public:
         if (!pipe_read_) return nullptr;
         return std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(pipe_read_), std::move(pipe_event_)});
     }
+
+    void close_write_end() noexcept { pipe_write_.reset(); }
 
 private:
     Result<HANDLE> null_device()
@@ -259,6 +263,8 @@ struct ChildProcess::Handle {
     OwnedHandle process;
     DWORD id = 0;
     std::optional<ExitStatus> status;
+    // Last, so that it waits for the end of the output after end() has ended the child.
+    std::unique_ptr<ErrorTail> error_tail;
 
     Handle(OwnedHandle started, DWORD process_id) noexcept : process(std::move(started)), id(process_id) {}
     Handle(const Handle&) = delete;
@@ -347,6 +353,13 @@ Result<std::optional<ExitStatus>> ChildProcess::poll_exit()
     return handle_->status;
 }
 
+std::string ChildProcess::last_error_line()
+{
+    if (!handle_ || !handle_->error_tail) return {};
+    if (handle_->status) handle_->error_tail->finish();
+    return handle_->error_tail->line();
+}
+
 long ChildProcess::id() const noexcept { return handle_ ? static_cast<long>(handle_->id) : 0; }
 
 Status check_program(std::string_view program)
@@ -368,12 +381,17 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     if (stdio.in == Stdio::pipe || stdio.err == Stdio::pipe) {
         return Error::message("Only standard output can be a pipe");
     }
+    if (stdio.in == Stdio::last_line || stdio.out == Stdio::last_line) {
+        return Error::message("Only standard error can keep its last line");
+    }
     auto line = windows_command_line(program, arguments);
     if (!line) return std::move(line).error();
     auto wide_line = utf8_to_wide(*line);
     if (!wide_line) return std::move(wide_line).error();
 
     ChildStdio streams;
+    // A pipe of its own for standard error, read by the error tail.
+    ChildStdio error_stream;
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -383,7 +401,8 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
                          &startup.StartupInfo.hStdError};
     std::vector<HANDLE> inherited;
     for (std::size_t i = 0; i < 3; ++i) {
-        auto handle = streams.handle_for(setups[i].first, setups[i].second);
+        auto handle = (i == 2 && stdio.err == Stdio::last_line ? error_stream : streams)
+                          .handle_for(setups[i].first, setups[i].second);
         if (!handle) return std::move(handle).error();
         *targets[i] = *handle;
         // The list must name each handle once.
@@ -413,9 +432,18 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     }
     const OwnedHandle thread{info.hThread};
     // Ends the child again on every way out below.
-    ChildProcess child(std::make_unique<ChildProcess::Handle>(OwnedHandle{info.hProcess}, info.dwProcessId));
+    auto handle = std::make_unique<ChildProcess::Handle>(OwnedHandle{info.hProcess}, info.dwProcessId);
+    ChildProcess::Handle* const child_handle = handle.get();
+    ChildProcess child(std::move(handle));
     if (!::AssignProcessToJobObject(job.job.get(), info.hProcess)) return Error::last_system_error();
     if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) return Error::last_system_error();
+    if (auto read_end = error_stream.take_pipe_read_end()) {
+        // Our copy of the write end must go first, or the tail never sees the end.
+        error_stream.close_write_end();
+        auto tail = ErrorTail::start(PipeReader(std::move(read_end)));
+        if (!tail) return std::move(tail).error();
+        child_handle->error_tail = std::move(*tail);
+    }
 
     StartedProcess started;
     started.child = std::move(child);

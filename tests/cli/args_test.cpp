@@ -112,6 +112,7 @@ TEST(ParseArgs, AcceptedForms)
         {{"--compact"}, [](Args& a) { a.compact = true; }},
         {{"--compact", "--color", "-r5"}, [](Args& a) { a.compact = a.colour = true; a.rate = 5; }},
         {{"--guests"}, [](Args& a) { a.guests = true; }},
+        {{"--quiet", "--colour"}, [](Args& a) { a.quiet = a.colour = true; }},
         {{"--av-offset=-10000"}, [](Args& a) { a.av_offset = -10'000; }},
         {{"--av-offset", "+150"}, [](Args& a) { a.av_offset = 150; }},
         // The top right quarter, and the last ClickIDs there are.
@@ -229,6 +230,8 @@ TEST(ParseArgs, UsageErrors)
         {{"--delay", "1", "--delay", "1"}, "the argument '--delay <microseconds>' cannot be used multiple times"},
         {{"--colour", "--color"}, "the argument '--colour' cannot be used multiple times"},
         {{"--compact", "--compact"}, "the argument '--compact' cannot be used multiple times"},
+        {{"--quiet", "--quiet"}, "the argument '--quiet' cannot be used multiple times"},
+        {{"--quiet=1"}, "unexpected value '1' for '--quiet' found"},
         // Flags
         {{"--compact=yes"}, "unexpected value 'yes' for '--compact' found"},
         {{"--color="}, "unexpected value '' for '--color' found"},
@@ -315,7 +318,7 @@ TEST(ParseArgs, HelpAndVersionGoToStandardOutput)
         EXPECT_EQ(exit.status, 0);
         EXPECT_EQ(exit.err, "");
         if (c.kind == "version") {
-            EXPECT_EQ(exit.out, "lumaflick 0.2.0\n");
+            EXPECT_EQ(exit.out, "lumaflick " LUMAFLICK_VERSION "\n");
         } else {
             EXPECT_TRUE(exit.out.starts_with("LFS InSim video player...\n\n")) << exit.out;
             EXPECT_NE(exit.out.find("Usage: lumaflick [OPTIONS] --password <PASSWORD> --video <VIDEO_PATH>\n"),
@@ -334,7 +337,7 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
         "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --position <L,T>", "    --row-height <H>",
-        "    --first-click-id <N>", "    --bandwidth <B>", "-h, --help", "-V, --version",
+        "    --first-click-id <N>", "    --bandwidth <B>", "    --quiet", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",

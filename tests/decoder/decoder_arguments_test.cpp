@@ -44,6 +44,16 @@ TEST(Arguments, FollowTheOrderOfSeekInputDurationOutput)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ffmpeg_arguments(V, c.s, c.t, F), c.ffmpeg);
         EXPECT_EQ(ffplay_arguments(V, c.s, c.t), c.ffplay);
+        EXPECT_EQ(ffmpeg_arguments(V, c.s, c.t, F, Chatter::usual), c.ffmpeg);
+        EXPECT_EQ(ffplay_arguments(V, c.s, c.t, false, Chatter::usual), c.ffplay);
+        // Errors only: the same arguments after the global options that ask for it.
+        Strings quiet{"-hide_banner", "-loglevel", "error", "-nostats"};
+        Strings ffmpeg = quiet;
+        ffmpeg.insert(ffmpeg.end(), c.ffmpeg.begin(), c.ffmpeg.end());
+        Strings ffplay = quiet;
+        ffplay.insert(ffplay.end(), c.ffplay.begin(), c.ffplay.end());
+        EXPECT_EQ(ffmpeg_arguments(V, c.s, c.t, F, Chatter::errors), ffmpeg);
+        EXPECT_EQ(ffplay_arguments(V, c.s, c.t, false, Chatter::errors), ffplay);
     }
 }
 

@@ -21,6 +21,7 @@
 #include <asio/post.hpp>
 
 #include "video/decoder.hpp"
+#include "video/error_tail.hpp"
 #include "frame.hpp"
 #include "video/pipe_stream.hpp"
 #include "video/process.hpp"
@@ -169,6 +170,49 @@ TEST(ChildProcess, PollExitTellsHowTheChildEndedAndKeepsIt)
         EXPECT_EQ(*child.poll_exit(), *status);
     }
     EXPECT_TRUE(ChildProcess{}.terminate());
+}
+
+TEST(LastLine, IsTheLastLineWithTextInAnyCut)
+{
+    const std::string long_line(LastLine::LIMIT + 10, 'x');
+    const struct {
+        std::vector<std::string> pieces;
+        std::string line;
+    } cases[] = {
+        {{}, ""},
+        {{"one\ntwo\n"}, "two"},
+        {{"one\ntw", "o\n", "\n  \r\n"}, "two"},
+        {{"done\nunfinished"}, "unfinished"},
+        {{"  frame=  10 \r", "  frame=  20 \r"}, "frame=  20"},
+        {{"audio open failed\r\n", "\t\n"}, "audio open failed"},
+        {{long_line, "\n"}, long_line.substr(0, LastLine::LIMIT)},
+    };
+    for (const auto& c : cases) {
+        LastLine last;
+        for (const auto& piece : c.pieces) last.add(piece);
+        EXPECT_EQ(last.line(), c.line) << ::testing::PrintToString(c.pieces);
+    }
+}
+
+// Far more than a pipe holds: the child never blocks, and only its last line is kept.
+TEST(ErrorTail, KeepsTheLastLineOfAChattyChildThatFailed)
+{
+    ScriptedDecoderSetup setup("complain 20000 progress 0:01.5 frames 45\ncomplain 1 Audio target 'x' not available\n"
+                               "exit 3\n");
+    auto started = start_process(ScriptedDecoderSetup::program(), std::vector<std::string>{"decoder"},
+                                 {.in = Stdio::null, .out = Stdio::null, .err = Stdio::last_line});
+    ASSERT_TRUE(started) << started.error().debug();
+    ChildProcess& child = started->child;
+    auto status = child.poll_exit();
+    for (int i = 0; i < 1000 && status && !*status; ++i, status = child.poll_exit()) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(status && *status);
+    EXPECT_EQ((*status)->describe(), "exit status 3");
+    EXPECT_EQ(child.last_error_line(), "Audio target 'x' not available");
+    // Without the option nothing is kept.
+    auto quiet = start_sound(ScriptedDecoderSetup::program(), {"-vn"});
+    ASSERT_TRUE(quiet);
+    ASSERT_TRUE(quiet->terminate());
+    EXPECT_EQ(quiet->last_error_line(), "");
 }
 
 // The grandchild of a process that is SIGKILLed dies with it.

@@ -21,6 +21,7 @@
 //   hang <ms>                        the same as sleep; reads better after "close"
 //   close                            close standard output; the process lives on
 //   exit <code>                      end now with that status
+//   complain <count> <text>          <text> and a line feed on standard error, <count> times
 // Each frame is one write call on standard output (retried only for the rest
 // of a partial write). After the last command the program ends with status 0.
 // Without a plan (variable unset or file unreadable) it writes nothing and ends
@@ -175,10 +176,11 @@ private:
 };
 
 struct Command {
-    enum class Kind { frames, gradient, sleep, close, exit } kind;
+    enum class Kind { frames, gradient, sleep, close, exit, complain } kind;
     unsigned long count = 1;
     unsigned long bytes = 0;
     unsigned long value = 0;  // fill byte, milliseconds or exit status
+    std::string text;         // what to complain
 };
 
 bool parse_number(std::istringstream& in, unsigned long& out, unsigned long max)
@@ -214,6 +216,9 @@ bool parse_line(const std::string& text, std::vector<Command>& plan)
     } else if (word == "exit") {
         command.kind = Command::Kind::exit;
         good = parse_number(in, command.value, 255);
+    } else if (word == "complain") {
+        command.kind = Command::Kind::complain;
+        good = parse_number(in, command.count, 1000000) && std::getline(in >> std::ws, command.text);
     } else {
         good = false;
     }
@@ -296,6 +301,10 @@ int run_decoder(Log& log)
         case Command::Kind::exit:
             log.record("exit " + std::to_string(command.value));
             return static_cast<int>(command.value);
+        case Command::Kind::complain:
+            for (unsigned long i = 0; i < command.count; ++i) std::fprintf(stderr, "%s\n", command.text.c_str());
+            std::fflush(stderr);
+            break;
         }
     }
     log.record("exit 0");

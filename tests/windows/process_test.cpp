@@ -172,6 +172,24 @@ TEST(PipeReader, EndsWhenTheChildClosesItsOutputThoughItLivesOn)
     EXPECT_TRUE(started->child.terminate().has_value());
 }
 
+// Far more than the pipe holds: the child never blocks, and its last line is kept.
+TEST(ChildProcess, KeepsTheLastLineOfItsStandardError)
+{
+    test::TempDir dir;
+    test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN",
+                             dir.write("plan", "complain 20000 progress 0:01.5\ncomplain 1 audio open failed\nexit 3\n")
+                                 .string());
+    auto started = start_process(decoder_path, Words{"-i", "x"}, {Stdio::null, Stdio::null, Stdio::last_line});
+    ASSERT_TRUE(started.has_value()) << started.error().debug();
+    auto status = started->child.poll_exit();
+    for (int i = 0; i < 1000 && status && !*status; ++i, status = started->child.poll_exit()) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(status && *status);
+    EXPECT_EQ(**status, ExitStatus{.code = 3});
+    EXPECT_EQ(started->child.last_error_line(), "audio open failed");
+}
+
 TEST(ChildProcess, TerminatingRunningOrExitedChildrenSucceeds)
 {
     test::ScopedEnv linger("SCRIPTED_DECODER_LINGER_MS", "20000");

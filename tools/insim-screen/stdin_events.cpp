@@ -16,7 +16,7 @@ namespace insim_screen {
 
 namespace {
 
-constexpr auto use_tuple = asio::experimental::as_tuple(asio::use_awaitable);
+constexpr auto awaitable_tuple = asio::experimental::as_tuple(asio::use_awaitable);
 
 }  // namespace
 
@@ -52,7 +52,7 @@ asio::awaitable<void> StdinEvents::read_lines()
     std::array<char, 4096> buffer{};
     while (input_ && input_->is_open()) {
         // Files and /dev/null cannot be waited for, and their reads never block.
-        const auto [ec] = co_await input_->async_wait(asio::posix::descriptor_base::wait_read, use_tuple);
+        const auto [ec] = co_await input_->async_wait(asio::posix::descriptor_base::wait_read, awaitable_tuple);
         if (ec && ec != asio::error::operation_not_supported) co_return;
         if (!input_->is_open()) co_return;
         // Readable: a blocking read returns at once, and leaves the descriptor blocking.
