@@ -23,6 +23,7 @@
 #endif
 
 #include "cli/args.hpp"
+#include "control/status_line.hpp"
 #include "control/terminal_keys.hpp"
 #include "driver/children.hpp"
 #include "driver/lfs_link.hpp"
@@ -113,10 +114,11 @@ struct Running {
 // stopped.
 class Playback final : private Children {
 public:
-    Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection, bool local,
+    Playback(const asio::any_io_executor& executor, const Args& args, insim::InSimConnection connection, bool local,
              std::chrono::milliseconds keepalive_interval)
         : executor_(executor), connection_(std::move(connection)),
-          player_(std::move(args), local, *this, clock_, now(), keepalive_interval), timer_(executor),
+          player_(args, local, *this, clock_, now(), keepalive_interval), status_(StatusConsole::on_stdout(args.quiet)),
+          timer_(executor),
 #ifdef _WIN32
           child_poll_(executor),
 #else
@@ -149,6 +151,8 @@ private:
     // wake whoever now has work, and set the timer to its next deadline.
     void pump(TimePoint at, bool wake_writer = true);
     void arm(TimePoint at);
+    void print(const std::vector<ConsoleLine>& lines);
+    void show_status(TimePoint at);
     void tell_exits(TimePoint at);
     void stop_sources();
 
@@ -156,6 +160,13 @@ private:
     insim::InSimConnection connection_;
     SteadyClock clock_;
     Player player_;
+    // --quiet's line on a terminal: the playback's state, a few times a second.
+    StatusConsole status_;
+    StatusPace status_pace_;
+    bool status_stale_ = false;
+    TimePoint rate_since_{};
+    std::uint64_t rate_bytes_ = 0;
+    std::uint64_t bytes_per_second_ = 0;
     std::optional<TerminalKeys> keys_;
 
     std::optional<Running> decoder_;
@@ -209,7 +220,8 @@ asio::awaitable<Status> Playback::run()
         const asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
         if (state.cancelled() != asio::cancellation_type::none) player_.interrupted(now());
     }
-    for (const ConsoleLine& line : player_.take_lines()) print_line(line);
+    print(player_.take_lines());
+    status_.clear();
     stop_sources();
     while (alive_ > 0) co_await done_wake_.wait();
     connection_.close();
@@ -316,7 +328,8 @@ void Playback::tell_exits(TimePoint at)
         const auto exit = (*running)->process.poll_exit();
         if (!exit || !*exit) continue;
         (*running)->told = told = true;
-        player_.exited(which, **exit, at);
+        const std::string last_words = which == Child::sound ? (*running)->process.last_error_line() : std::string();
+        player_.exited(which, **exit, at, last_words);
     }
     if (told) pump(at);
 }
@@ -359,9 +372,39 @@ asio::awaitable<void> Playback::write()
     }
 }
 
+// The status line goes before any other line, so the console's lines stay
+// as they would be without it.
+void Playback::print(const std::vector<ConsoleLine>& lines)
+{
+    if (lines.empty()) return;
+    status_.clear();
+    for (const ConsoleLine& line : lines) print_line(line);
+    status_stale_ = true;
+}
+
+void Playback::show_status(TimePoint at)
+{
+    if (!status_.active() || player_.over()) return;
+    status_stale_ = true;
+    if (!status_pace_.take(at)) return;
+    status_stale_ = false;
+    // The rate over the last second or so, from the bytes written.
+    if (at - rate_since_ >= 1s) {
+        const auto elapsed = std::chrono::duration<double>(at - rate_since_).count();
+        if (rate_since_ != TimePoint{}) {
+            bytes_per_second_ = static_cast<std::uint64_t>(static_cast<double>(player_.bytes_written() - rate_bytes_) / elapsed);
+        }
+        rate_since_ = at;
+        rate_bytes_ = player_.bytes_written();
+    }
+    StatusFacts facts = player_.status();
+    facts.bytes_per_second = bytes_per_second_;
+    status_.show(format_status(facts, status_.width()));
+}
+
 void Playback::pump(TimePoint at, bool wake_writer)
 {
-    for (const ConsoleLine& line : player_.take_lines()) print_line(line);
+    print(player_.take_lines());
     switch (player_.take_ending()) {
         case Ending::shut_down:
             if (connection_.shutdown_send()) {
@@ -379,6 +422,7 @@ void Playback::pump(TimePoint at, bool wake_writer)
     }
     if (wake_writer) writer_wake_.notify();
     if (player_.wants_frame()) frames_wake_.notify();
+    show_status(at);
     arm(at);
 }
 
@@ -386,7 +430,9 @@ void Playback::pump(TimePoint at, bool wake_writer)
 // deadline, the tick does nothing and it is set again.
 void Playback::arm(TimePoint at)
 {
-    const TimePoint deadline = player_.deadline(at);
+    TimePoint deadline = player_.deadline(at);
+    // A change the pace held back is shown when it next allows.
+    if (status_stale_ && status_pace_.next()) deadline = std::min(deadline, *status_pace_.next());
     if (deadline >= armed_) return;
     armed_ = deadline;
     timer_.expires_at(deadline);
@@ -413,7 +459,8 @@ Status Playback::start(Child which, std::string_view program, std::span<const st
 {
     const std::vector<std::string> words(arguments.begin(), arguments.end());
     if (which == Child::sound) {
-        auto sound = start_sound(std::string(program), words);
+        // What ffplay last said tells why, should it end by itself.
+        auto sound = start_sound(std::string(program), words, true);
         if (!sound) return std::move(sound).error();
         sound_.emplace(Running{std::move(*sound)});
         return ok();
@@ -464,8 +511,7 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // LFS may close at once, before the init is even written.
     if (!connection) co_return connect_failed(std::move(connection).error());
 
-    Playback playback(co_await asio::this_coro::executor, std::move(args), std::move(*connection), local,
-                      keepalive_interval);
+    Playback playback(co_await asio::this_coro::executor, args, std::move(*connection), local, keepalive_interval);
     co_return co_await playback.run();
 }
 

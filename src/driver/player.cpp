@@ -1,8 +1,10 @@
 #include "driver/player.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
+#include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 #include "video/decoder.hpp"
 
@@ -26,6 +28,8 @@ FrameUpdate make_frame_update(const Args& args)
     return FrameUpdate::grey({args.subpixels[0], args.subpixels[1], args.subpixels[2], args.subpixels[3]}, packing,
                              args.geometry);
 }
+
+Chatter chatter(const Args& args) { return args.quiet ? Chatter::errors : Chatter::usual; }
 
 }  // namespace
 
@@ -79,7 +83,7 @@ void Player::start_run(std::optional<MediaTime> at, TimePoint now)
     const RunTimes times = timeline_.decoder_times(at);
     const std::string filter =
         make_filter_string(args_.rate, args_.colour ? PixelFormat::rgb24 : PixelFormat::gray, args_.geometry);
-    const auto arguments = ffmpeg_arguments(args_.video_path, times.s, times.t, filter);
+    const auto arguments = ffmpeg_arguments(args_.video_path, times.s, times.t, filter, chatter(args_));
     if (auto started = children_->start(Child::decoder, args_.ffmpeg_path, arguments); !started) {
         return fail(started.error());
     }
@@ -187,10 +191,17 @@ void Player::output_ended(TimePoint now)
     if (decoder_exit_) exited(Child::decoder, *decoder_exit_, now);
 }
 
-void Player::exited(Child which, const ExitStatus& status, TimePoint now)
+void Player::exited(Child which, const ExitStatus& status, TimePoint now, std::string_view last_words)
 {
     if (which == Child::sound) {
-        sound_runs_ = false;
+        // ffplay plays until it is ended: ending by itself while the picture
+        // plays, it failed, and the person hears nothing.
+        if (std::exchange(sound_runs_, false) && phase_ == Phase::playing) {
+            std::string text = "lumaflick: no sound: ffplay ended (" + status.describe() + ")";
+            if (!last_words.empty()) text += ": " + std::string(last_words);
+            notices_.push_back(insim::make_local_message(text));
+            print(std::move(text), true);
+        }
         return;
     }
     if (!run_) return;
@@ -210,7 +221,8 @@ void Player::tick(TimePoint now, std::optional<insim::SendState> sends)
         case Phase::playing:
             if (sound_ && now >= sound_due_) {
                 const SoundStart start = *std::exchange(sound_, std::nullopt);
-                const auto arguments = ffplay_arguments(args_.video_path, start.times.s, start.times.t, start.exact);
+                const auto arguments =
+                    ffplay_arguments(args_.video_path, start.times.s, start.times.t, start.exact, chatter(args_));
                 if (auto started = children_->start(Child::sound, *args_.ffplay_path, arguments); !started) {
                     return fail(started.error());
                 }
@@ -328,6 +340,21 @@ void Player::end_children()
 
 void Player::append(std::span<const std::byte> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
 
+// Answers to commands, and what LFS is to know besides.
+void Player::take_messages()
+{
+    const auto replies = controls_.replies();
+    if (replies.size() >= sizeof(insim::IS_MSL)) {
+        insim::IS_MSL last;
+        std::memcpy(&last, replies.data() + replies.size() - sizeof last, sizeof last);
+        last_answer_ = insim::field_text(last.Msg);
+    }
+    append(replies);
+    controls_.replies_sent();
+    append(std::as_bytes(std::span(notices_)));
+    notices_.clear();
+}
+
 // What is owed to connections goes before the frame's rows: a row LFS does
 // not show at all differs most. The budget counts what one connection gets,
 // so rows sent to several connections by UCID count once. Without a frame
@@ -340,8 +367,7 @@ void Player::take_picture(TimePoint now, bool rows)
     const auto due = screens_.take_due(std::max<std::int64_t>(allowance, 0));
     append(due);
     batch.due = true;
-    append(controls_.replies());
-    controls_.replies_sent();
+    take_messages();
     const bool frame = std::exchange(frame_owed_, false);
     batch.frame = frame;
     if (!budget_) {
@@ -402,6 +428,7 @@ void Player::written(TimePoint now)
         return;
     }
     last_write_ = now;
+    bytes_written_ += out_.size();
     if (budget_ && batch.counted > 0) budget_->spend(batch.counted, now);
     if (batch.due) screens_.due_written();
     if (!batch.rows.empty()) {
@@ -455,6 +482,18 @@ bool Player::wants_frame() const noexcept
 bool Player::watches_sends() const noexcept
 {
     return phase_ == Phase::reporting || phase_ == Phase::showing || phase_ == Phase::closing;
+}
+
+StatusFacts Player::status() const noexcept
+{
+    const FrameCounters& counters = source_.counters();
+    StatusFacts facts;
+    facts.position = controls_.position();
+    facts.paused = controls_.paused();
+    facts.shown = counters.shown;
+    facts.skipped = counters.skipped;
+    facts.answer = last_answer_;
+    return facts;
 }
 
 std::vector<ConsoleLine> Player::take_lines() { return std::exchange(lines_, {}); }

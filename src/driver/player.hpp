@@ -10,6 +10,7 @@
 
 #include "cli/args.hpp"
 #include "control/controls.hpp"
+#include "control/status_line.hpp"
 #include "control/key_decoder.hpp"
 #include "control/timeline.hpp"
 #include "driver/children.hpp"
@@ -69,8 +70,9 @@ public:
     std::span<std::byte> frame_buffer() noexcept;
     // That read's outcome: bytes, 0 at the end of the output, or an error.
     void decoder_read(const Result<std::size_t>& read, TimePoint now);
-    // A child ended by itself.
-    void exited(Child which, const ExitStatus& status, TimePoint now);
+    // A child ended by itself; `last_words`, the last line it wrote to its
+    // standard error, if kept.
+    void exited(Child which, const ExitStatus& status, TimePoint now, std::string_view last_words = {});
     // The time passed; while watches_sends(), with how far LFS has taken our bytes.
     void tick(TimePoint now, std::optional<insim::SendState> sends = std::nullopt);
     // A signal: everything ends at once, without the statistics.
@@ -102,6 +104,10 @@ public:
     [[nodiscard]] bool over() const noexcept { return phase_ == Phase::over; }
     // Once over: how it ended.
     [[nodiscard]] const Status& outcome() const noexcept { return outcome_; }
+    // Where the playback stands, for the status line (its rate left to the caller).
+    [[nodiscard]] StatusFacts status() const noexcept;
+    // Bytes written to LFS so far.
+    [[nodiscard]] std::uint64_t bytes_written() const noexcept { return bytes_written_; }
 
 private:
     enum class Phase {
@@ -136,6 +142,7 @@ private:
     void fail(Error error);
     void end_children();
     void append(std::span<const std::byte> bytes);
+    void take_messages();
     void take_picture(TimePoint now, bool rows);
     [[nodiscard]] bool hears_commands() const noexcept
     {
@@ -189,6 +196,11 @@ private:
     TimePoint give_up_;
     TimePoint close_limit_;
     TimePoint heard_at_;  // LFS last said anything
+
+    // Said to LFS besides the answers: that the sound failed.
+    std::vector<insim::IS_MSL> notices_;
+    std::string last_answer_;
+    std::uint64_t bytes_written_ = 0;
 
     std::vector<ConsoleLine> lines_;
     Ending ending_ = Ending::none;

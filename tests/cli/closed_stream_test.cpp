@@ -19,9 +19,10 @@ namespace {
 enum class Stream { pipe_without_reader, closed };
 
 // The wait status of `words` run with `fd` set up as `stream`.
-int run_with(std::vector<std::string> words, int fd, Stream stream)
+int run_with(const std::vector<std::string>& given, int fd, Stream stream)
 {
-    words.insert(words.begin(), LUMAFLICK_PATH);
+    std::vector<std::string> words{std::string(LUMAFLICK_PATH)};
+    words.insert(words.end(), given.begin(), given.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);

@@ -287,6 +287,27 @@ TEST(Player, SoundFollowsEachRunOfTheDecoder)
     EXPECT_EQ(run.children().log, expected);
 }
 
+// ffplay ending by itself while the picture plays is said on the console and
+// on LFS, with its last words; --quiet asks both children for errors only.
+TEST(Player, SoundThatFailsIsSaid)
+{
+    Playback run({"--ffplay", "ffplay", "--quiet"});
+    run.at(200ms);
+    ASSERT_EQ(run.children().log.size(), 2U);
+    for (const std::string& started : run.children().log) {
+        EXPECT_NE(started.find(" -hide_banner -loglevel error -nostats "), std::string::npos) << started;
+    }
+    run.player().exited(Child::sound, ExitStatus{1, std::nullopt}, T0 + 200ms, "No audio device");
+    run.at(300ms);
+    const std::string said = "lumaflick: no sound: ffplay ended (exit status 1): No audio device";
+    EXPECT_EQ(run.lines().back(), said);
+    EXPECT_EQ(run.replies(), std::vector<std::string>{said});
+    EXPECT_EQ(run.player().status().answer, "");
+    run.key(Key::play_pause);
+    EXPECT_EQ(run.children().log.back(), "end ffmpeg") << "ffplay has ended already";
+    EXPECT_EQ(run.player().status().answer, "lumaflick: paused at 0:00.0");
+}
+
 // The end: the statistics to LFS, half a second later on the console, the
 // children ended and our end shut; LFS is heard out for the close's grace.
 TEST(Player, EndsWithStatisticsThenTheLineThenTheClose)
