@@ -22,6 +22,7 @@
 #include "video/decoder.hpp"
 #include "video/frame_source.hpp"
 #include "video/pipe_stream.hpp"
+#include "video/shape_probe.hpp"
 
 namespace lumaflick {
 
@@ -87,7 +88,7 @@ public:
                 std::chrono::duration<double>(1.0 / static_cast<double>(args_.rate)));
             budget_.emplace(*args_.bandwidth, frame_interval, now());
             order_rule_.tick = frame_interval;
-            order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows, frame_interval);
+            order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.buttons(), frame_interval);
         }
     }
 
@@ -190,7 +191,7 @@ asio::awaitable<Status> Playback::run()
 
 Status Playback::start_children()
 {
-    source_.emplace(clock_, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour));
+    source_.emplace(clock_, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour, args_.resolution));
     if (!controls_.paused() && !controls_.stop_wanted()) {
         // A seek during the delay already moved the start.
         if (auto started = start_run(controls_.take_jump()); !started) return started;
@@ -508,6 +509,7 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // A signal cancels the playback; every wait then fails and is handled as
     // an error, rather than thrown through our code.
     co_await asio::this_coro::throw_if_cancelled(false);
+    if (args.keep_aspect) args.geometry = co_await fit_to_video(args.geometry, args.ffmpeg_path, args.video_path);
 
     // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
