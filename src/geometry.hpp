@@ -139,7 +139,8 @@ inline std::optional<GeometryProblem> geometry_problem(const GeometryRequest& r)
     if (const std::uint64_t last_pixels = r.width - (per_row - 1) * Geometry::BUTTON_PIXELS;
         last_pixels * r.row_height % 2 != 0) {
         return GeometryProblem{GeometryLimit::whole_units,
-                               "a button of " + text(last_pixels) + " pixels at row height " + text(r.row_height) +
+                               "a button of " + text(last_pixels) + (last_pixels == 1 ? " pixel" : " pixels") +
+                                   " at row height " + text(r.row_height) +
                                    " would not be whole units wide: an odd number of pixels in a button needs an "
                                    "even row height"};
     }

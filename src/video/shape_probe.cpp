@@ -22,6 +22,14 @@ namespace {
 // Between polls for the exit status of an ffmpeg that wrote nothing.
 constexpr std::chrono::milliseconds EXIT_POLL{10};
 
+// "10" or "0.3": a bound for a person.
+std::string seconds(std::chrono::milliseconds bound)
+{
+    std::string text = std::to_string(bound.count() / 1000);
+    if (const auto tenths = bound.count() % 1000 / 100; tenths != 0) text += "." + std::to_string(tenths);
+    return text;
+}
+
 bool is_space(std::uint8_t c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // What the read on the runtime and the probe share: the read's handler may
@@ -111,7 +119,7 @@ asio::awaitable<Result<DisplaySize>> probe_display_size(std::string ffmpeg, std:
         if (auto waited = co_await wait(deadline); !waited) co_return std::move(waited).error();
         if (!state->read) {
             if (std::chrono::steady_clock::now() < deadline) continue;
-            co_return Error::message("ffmpeg gave no frame within " + std::to_string(bound.count() / 1000) + " s");
+            co_return Error::message("ffmpeg gave no frame within " + seconds(bound) + " s");
         }
         Result<std::size_t> read = std::move(*state->read);
         state->read.reset();
