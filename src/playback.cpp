@@ -509,7 +509,11 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // A signal cancels the playback; every wait then fails and is handled as
     // an error, rather than thrown through our code.
     co_await asio::this_coro::throw_if_cancelled(false);
-    if (args.keep_aspect) args.geometry = co_await fit_to_video(args.geometry, args.ffmpeg_path, args.video_path);
+    if (args.keep_aspect) {
+        auto fitted = co_await fit_to_video(args.geometry, args.ffmpeg_path, args.video_path);
+        if (!fitted) co_return std::move(fitted).error();
+        args.geometry = *fitted;
+    }
 
     // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};

@@ -144,10 +144,12 @@ asio::awaitable<Result<DisplaySize>> probe_display_size(std::string ffmpeg, std:
     co_return Error::message("ffmpeg gave no frame");
 }
 
-asio::awaitable<Geometry> fit_to_video(Geometry box, std::string ffmpeg, std::string video)
+asio::awaitable<Result<Geometry>> fit_to_video(Geometry box, std::string ffmpeg, std::string video)
 {
     auto shape = co_await probe_display_size(std::move(ffmpeg), std::move(video));
     if (shape) co_return fit_to_shape(box, *shape);
+    const asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
+    if (state.cancelled() != asio::cancellation_type::none) co_return std::move(shape).error();
     std::fprintf(stderr, "lumaflick: the video's shape could not be learnt, so it fills the picture: %s\n",
                  shape.error().text().c_str());
     std::fflush(stderr);

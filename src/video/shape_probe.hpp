@@ -34,7 +34,8 @@ asio::awaitable<Result<DisplaySize>> probe_display_size(std::string ffmpeg, std:
                                                         std::chrono::milliseconds bound = SHAPE_PROBE_BOUND);
 
 // `box` fitted to the video's shape; when the shape cannot be learnt, `box`
-// itself, after one line on standard error that says why.
-asio::awaitable<Geometry> fit_to_video(Geometry box, std::string ffmpeg, std::string video);
+// itself, after one line on standard error that says why. An error only
+// when the playback is cancelled (a signal) meanwhile.
+asio::awaitable<Result<Geometry>> fit_to_video(Geometry box, std::string ffmpeg, std::string video);
 
 }  // namespace lumaflick
