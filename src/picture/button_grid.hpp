@@ -32,6 +32,7 @@ enum class Packing {
 // One frame's button packets, back to back: the block that is written in one go.
 class ButtonBlock {
 public:
+
     // Room for every button before the block has to grow.
     ButtonBlock(Packing packing, const Geometry& geometry);
 
@@ -44,6 +45,10 @@ public:
 private:
     Packing packing_;
     Geometry geometry_;
+    // Where every button goes, found once; lines past them (glyph strings
+    // with line feeds) have theirs found as they come.
+    std::vector<ButtonPlace> places_;
+    insim::IS_BTN head_{};
     std::vector<std::byte> block_;
     std::size_t used_ = 0;
     std::array<char, insim::BUTTON_TEXT_SIZE> compacted_{};
