@@ -61,11 +61,9 @@ TEST_F(PlaybackTest, ASignalDuringTheShapeProbeEndsThePlayer)
     ASSERT_TRUE(probe);
     const auto player = parent_of(probe->pid);
     ASSERT_TRUE(player);
-    const auto sent = Clock::now();
     ::kill(static_cast<pid_t>(*player), SIGINT);
     const RunOutcome outcome = playing.get();
     EXPECT_EQ(outcome.signal, SIGINT) << "exit status " << outcome.exit_status.value_or(-1);
-    EXPECT_LT(between(sent, outcome.ended), 500ms + SLACK);
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(lfs.connections(), 0);
     EXPECT_EQ(read_scripted_log(log_).size(), 1U) << "a decoder started after the signal";
