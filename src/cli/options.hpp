@@ -106,8 +106,8 @@ inline constexpr std::array<OptionDef, 20> OPTIONS{{
      "proportions: 3 gives half the size. With --resolution and without this option, the largest height at which "
      "the picture fits LFS's screen."},
     {OptionId::first_click_id, '\0', "first-click-id", "N", ValueType::u64, 1, false, false, "1",
-     "The picture's buttons use ClickIDs N to N + 29 (one a button, row by row)",
-     "The picture's buttons use ClickIDs N to N + 29 (one a button, row by row).\n\nFor running beside other "
+     "The picture's buttons use ClickIDs from N on, one a button (N to N + 29 at 80x30)",
+     "The picture's buttons use ClickIDs from N on, one a button (N to N + 29 at 80x30).\n\nFor running beside other "
      "InSim programs, or a second player: each needs ClickIDs of its own, within 0-239. A --resolution with rows "
      "wider than 80 pixels needs more: 160x60 takes N to N + 119."},
     {OptionId::bandwidth, '\0', "bandwidth", "B", ValueType::u64, 1, false, false, "",
