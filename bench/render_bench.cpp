@@ -97,6 +97,19 @@ void BM_FullyChangedColourFrame(benchmark::State& state)
     show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full),
                  {noise(1, 3 * FRAME_SIZE), noise(2, 3 * FRAME_SIZE)}, 30);
 }
+// Four times the pixels (--resolution 160x60), two buttons a row: the work is
+// linear in pixels, so about four times BM_FullyChangedFrame's figure.
+constexpr lumaflick::Geometry QUARTER{.width = 160, .rows = 60, .row_height = 3};
+void BM_FullyChangedFrame160x60(benchmark::State& state)
+{
+    show_in_turn(state, lumaflick::FrameUpdate::grey(DEFAULT_GLYPHS, lumaflick::Packing::full, QUARTER),
+                 {noise(1, QUARTER.pixels()), noise(2, QUARTER.pixels())}, QUARTER.buttons());
+}
+void BM_FullyChangedColourFrame160x60(benchmark::State& state)
+{
+    show_in_turn(state, lumaflick::FrameUpdate::colour(lumaflick::Packing::full, QUARTER),
+                 {noise(1, 3 * QUARTER.pixels()), noise(2, 3 * QUARTER.pixels())}, QUARTER.buttons());
+}
 // The shortest packing on top: the cost of --compact is the difference.
 void BM_FullyChangedFrameShortest(benchmark::State& state)
 {
@@ -194,6 +207,8 @@ BENCHMARK(BM_UnchangedFrame);
 BENCHMARK(BM_OneChangedRow);
 BENCHMARK(BM_FullyChangedFrameMixedGlyphs);
 BENCHMARK(BM_FullyChangedColourFrame);
+BENCHMARK(BM_FullyChangedFrame160x60);
+BENCHMARK(BM_FullyChangedColourFrame160x60);
 BENCHMARK(BM_UnchangedColourFrame);
 BENCHMARK(BM_FullyChangedFrameShortest);
 BENCHMARK(BM_FullyChangedColourFrameShortest);

@@ -60,11 +60,12 @@ int main(int argc, char** argv)
     std::array<std::uint8_t, ROWS * BUTTON_SIZE> block{};
     for (std::size_t row = 0; row < ROWS; ++row) {
         insim::IS_BTN button{};
-        button.ClickID = GEOMETRY.click_id(row);
+        const lumaflick::ButtonPlace place = GEOMETRY.button(row);
+        button.ClickID = place.click_id;
         button.BStyle = insim::ISB_DARK;
-        button.L = GEOMETRY.left;
-        button.T = GEOMETRY.row_top(row);
-        button.W = GEOMETRY.button_width();
+        button.L = place.left;
+        button.T = place.top;
+        button.W = place.width;
         button.H = GEOMETRY.row_height;
         for (std::size_t i = 0; i + 3 <= insim::BUTTON_TEXT_SIZE; i += 3) std::memcpy(button.Text.data() + i, "^0_", 3);
         std::memcpy(block.data() + row * BUTTON_SIZE, &button, BUTTON_SIZE);

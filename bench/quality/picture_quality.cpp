@@ -1,10 +1,13 @@
 // picture-quality: how far the picture LFS shows is from the video it shows.
 //
 //   picture-quality REFERENCE INPUT MODE [linear|coded]
-//                   [--compact] [--rate R] [--bandwidth B]
+//                   [--compact] [--rate R] [--bandwidth B] [--resolution COLSxROWS]
 //
-// REFERENCE holds the source's frames as ffmpeg scales them, rgb24 80x30.
-// INPUT holds the player's frames from its own filter: rgb24 for the modes
+// REFERENCE holds the source's frames as ffmpeg scales them, rgb24 80x30;
+// with --resolution, rgb24 480x180 instead: the player's 240 × 180 units in
+// samples half a unit wide and a unit tall, fine enough for any of its
+// resolutions that cover them. INPUT holds the player's frames from its own
+// filter (COLSxROWS, 80x30 by default, with rows as tall as fit): rgb24 for the modes
 // "colour" and "nearest", gray for "grey". Each frame of INPUT is drawn as a
 // screen shows it ("colour" and "grey" go through the frame update's packets
 // and the stand-in screen; "nearest" lights each channel above 127, without
@@ -22,7 +25,7 @@
 // --bandwidth B sends the rows as the player does under that budget, waking
 // between frames whenever rows wait. With any of these flags the line holds
 // two more numbers: the bytes a second sent over the reference's length, and
-// the most bytes sent within any one second.
+// the most bytes sent within any one second, and the button packets a second.
 
 #include <algorithm>
 #include <array>
@@ -51,11 +54,23 @@
 
 namespace {
 
-constexpr std::size_t CELLS = lumaflick::DEFAULT_GEOMETRY.width * lumaflick::DEFAULT_GEOMETRY.rows;
-constexpr std::size_t RGB_FRAME = 3 * CELLS;
+// Where pictures are compared: samples of `across` half units by `down`
+// units of LFS's screen, and the blur in samples: one cell of the 80x30
+// picture (3 × 6 units) at any resolution, a viewer at one distance.
+struct Canvas {
+    std::size_t width = lumaflick::DEFAULT_GEOMETRY.width;
+    std::size_t height = lumaflick::DEFAULT_GEOMETRY.rows;
+    std::size_t across = 6;
+    std::size_t down = 6;
+    float sigma_x = 1.0F;
+    float sigma_y = 1.0F;
+    [[nodiscard]] std::size_t samples() const noexcept { return width * height; }
+};
+constexpr Canvas CELL_CANVAS{};
+constexpr Canvas FINE_CANVAS{480, 180, 1, 1, 6.0F, 6.0F};
 
-// A picture, three floats a cell from 0 to 1: sRGB's coded values, or light.
-using Image = std::array<float, RGB_FRAME>;
+// A picture, three floats a sample from 0 to 1: sRGB's coded values, or light.
+using Image = std::vector<float>;
 
 enum class Blend { linear, coded };
 
@@ -86,31 +101,36 @@ void linearise(Image& image)
     for (float& value : image) value = linear(value);
 }
 
-// The light of many cells mixes at a distance: a Gaussian of one cell, edges
-// repeated.
-void blur(Image& image)
+// The light of many cells mixes at a distance: a Gaussian, edges repeated.
+void blur(Image& image, const Canvas& canvas)
 {
-    constexpr float SIGMA = 1.0F;
-    constexpr int RADIUS = 3;
-    std::array<float, 2 * RADIUS + 1> kernel{};
-    float sum = 0.0F;
-    for (int k = -RADIUS; k <= RADIUS; ++k) {
-        kernel[static_cast<std::size_t>(k + RADIUS)] = std::exp(-0.5F * static_cast<float>(k * k) / (SIGMA * SIGMA));
-        sum += kernel[static_cast<std::size_t>(k + RADIUS)];
-    }
-    for (float& weight : kernel) weight /= sum;
+    const auto kernel_of = [](float sigma) {
+        const int radius = static_cast<int>(std::ceil(3.0F * sigma));
+        std::vector<float> kernel;
+        float sum = 0.0F;
+        for (int k = -radius; k <= radius; ++k) {
+            kernel.push_back(std::exp(-0.5F * static_cast<float>(k * k) / (sigma * sigma)));
+            sum += kernel.back();
+        }
+        for (float& weight : kernel) weight /= sum;
+        return kernel;
+    };
+    const std::vector<float> across_kernel = kernel_of(canvas.sigma_x);
+    const std::vector<float> down_kernel = kernel_of(canvas.sigma_y);
 
     const auto pass = [&](const Image& from, Image& to, bool across) {
-        const int w = static_cast<int>(lumaflick::DEFAULT_GEOMETRY.width);
-        const int h = static_cast<int>(lumaflick::DEFAULT_GEOMETRY.rows);
+        const std::vector<float>& kernel = across ? across_kernel : down_kernel;
+        const int radius = static_cast<int>(kernel.size() / 2);
+        const int w = static_cast<int>(canvas.width);
+        const int h = static_cast<int>(canvas.height);
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 for (std::size_t c = 0; c < 3; ++c) {
                     float total = 0.0F;
-                    for (int k = -RADIUS; k <= RADIUS; ++k) {
+                    for (int k = -radius; k <= radius; ++k) {
                         const int sx = across ? std::clamp(x + k, 0, w - 1) : x;
                         const int sy = across ? y : std::clamp(y + k, 0, h - 1);
-                        total += kernel[static_cast<std::size_t>(k + RADIUS)] *
+                        total += kernel[static_cast<std::size_t>(k + radius)] *
                                  from[3 * static_cast<std::size_t>(sy * w + sx) + c];
                     }
                     to[3 * static_cast<std::size_t>(y * w + x) + c] = total;
@@ -118,7 +138,7 @@ void blur(Image& image)
             }
         }
     };
-    Image across{};
+    Image across(image.size());
     pass(image, across, true);
     pass(across, image, false);
 }
@@ -142,20 +162,20 @@ Lab lab(float r, float g, float b)
 }
 
 // The sum over cells of the CIE76 difference of the blurred pictures.
-double difference_sum(Image shown, Image reference, Blend blend)
+double difference_sum(Image shown, Image reference, Blend blend, const Canvas& canvas)
 {
     if (blend == Blend::linear) {
         linearise(shown);
         linearise(reference);
     }
-    blur(shown);
-    blur(reference);
+    blur(shown, canvas);
+    blur(reference, canvas);
     if (blend == Blend::coded) {
         linearise(shown);
         linearise(reference);
     }
     double total = 0.0;
-    for (std::size_t i = 0; i < RGB_FRAME; i += 3) {
+    for (std::size_t i = 0; i < shown.size(); i += 3) {
         const Lab p = lab(shown[i], shown[i + 1], shown[i + 2]);
         const Lab q = lab(reference[i], reference[i + 1], reference[i + 2]);
         total += std::sqrt((p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) + (p.b - q.b) * (p.b - q.b));
@@ -192,13 +212,18 @@ public:
         return framed && whole && framer_.finish();
     }
 
-    void draw(Image& image)
+    // Each sample as the screen shows its top left corner.
+    void draw(Image& image, const Canvas& canvas)
     {
         screen_.draw(picture_);
-        for (std::size_t row = 0; row < lumaflick::DEFAULT_GEOMETRY.rows; ++row) {
-            for (std::size_t column = 0; column < lumaflick::DEFAULT_GEOMETRY.width; ++column) {
-                const insim_screen::Colour colour = picture_.at(row, column).colour;
-                set_cell(image, row * lumaflick::DEFAULT_GEOMETRY.width + column,
+        for (std::size_t y = 0; y < canvas.height; ++y) {
+            for (std::size_t x = 0; x < canvas.width; ++x) {
+                const std::size_t row = y * canvas.down / picture_.cell_height();
+                const std::size_t column = x * canvas.across / picture_.cell_width();
+                const insim_screen::Colour colour = row < picture_.rows() && column < picture_.columns()
+                                                        ? picture_.at(row, column).colour
+                                                        : insim_screen::Colour::empty;
+                set_cell(image, y * canvas.width + x,
                          colour == insim_screen::Colour::empty ? insim_screen::Rgb{} : insim_screen::colour_rgb(colour));
             }
         }
@@ -211,12 +236,16 @@ private:
 };
 
 // Each channel on above its middle, in the same palette.
-void draw_nearest(std::span<const std::uint8_t> frame, Image& image)
+void draw_nearest(std::span<const std::uint8_t> frame, const lumaflick::Geometry& geometry, Image& image,
+                  const Canvas& canvas)
 {
-    for (std::size_t cell = 0; cell < CELLS; ++cell) {
-        const unsigned code = (frame[3 * cell] > 127 ? 1U : 0U) + (frame[3 * cell + 1] > 127 ? 2U : 0U) +
-                              (frame[3 * cell + 2] > 127 ? 4U : 0U);
-        set_cell(image, cell, insim_screen::colour_rgb(static_cast<insim_screen::Colour>(code)));
+    for (std::size_t y = 0; y < canvas.height; ++y) {
+        for (std::size_t x = 0; x < canvas.width; ++x) {
+            const std::size_t cell = y * geometry.rows / canvas.height * geometry.width + x * geometry.width / canvas.width;
+            const unsigned code = (frame[3 * cell] > 127 ? 1U : 0U) + (frame[3 * cell + 1] > 127 ? 2U : 0U) +
+                                  (frame[3 * cell + 2] > 127 ? 4U : 0U);
+            set_cell(image, y * canvas.width + x, insim_screen::colour_rgb(static_cast<insim_screen::Colour>(code)));
+        }
     }
 }
 
@@ -250,13 +279,14 @@ struct Write {
 // budget next allows while rows wait), with the stand-in screen for LFS.
 class SimulatedPlayer {
 public:
-    SimulatedPlayer(lumaflick::FrameUpdate& update, std::optional<std::uint64_t> bandwidth, std::uint64_t rate)
+    SimulatedPlayer(lumaflick::FrameUpdate& update, std::optional<std::uint64_t> bandwidth, std::uint64_t rate,
+                    std::size_t buttons)
         : update_(update)
     {
         if (!bandwidth) return;
         rule_.tick = std::chrono::duration_cast<Time::duration>(std::chrono::duration<double>(1.0 / static_cast<double>(rate)));
         budget_.emplace(*bandwidth, rule_.tick, Time{});
-        rule_.urgent_after = lumaflick::urgent_after(*bandwidth, lumaflick::DEFAULT_GEOMETRY.rows, rule_.tick);
+        rule_.urgent_after = lumaflick::urgent_after(*bandwidth, buttons, rule_.tick);
     }
 
     bool frame(std::span<const std::uint8_t> frame, Time now)
@@ -280,6 +310,7 @@ public:
 
     StandInScreen& screen() noexcept { return screen_; }
     [[nodiscard]] const std::vector<Write>& writes() const noexcept { return writes_; }
+    [[nodiscard]] std::size_t packets() const noexcept { return packets_; }
 
 private:
     bool send_within_budget(Time now)
@@ -296,6 +327,7 @@ private:
 
     bool send(std::span<const std::byte> rows, Time now)
     {
+        for (std::size_t at = 0; at < rows.size(); at += 4 * std::to_integer<std::size_t>(rows[at])) ++packets_;
         writes_.push_back({now, rows.size()});
         return screen_.take(rows);
     }
@@ -305,6 +337,7 @@ private:
     lumaflick::RowOrderRule rule_;
     StandInScreen screen_;
     std::vector<Write> writes_;
+    std::size_t packets_ = 0;
 };
 
 // The most bytes written within any one second, the window the budget holds.
@@ -342,7 +375,21 @@ struct Options {
     // what time costs (the grey mode's palette is far from any source).
     std::optional<std::string> ideal;
     bool simulated = false;  // any flag given: the longer output
+    std::optional<lumaflick::Geometry> resolution;  // the player's, on the fine canvas
 };
+
+// COLSxROWS, with rows as tall as fit, from the player's own rule.
+std::optional<lumaflick::Geometry> parse_resolution(std::string_view text)
+{
+    const std::size_t x = text.find('x');
+    if (x == std::string_view::npos) return std::nullopt;
+    const auto columns = parse_count(text.substr(0, x));
+    const auto rows = parse_count(text.substr(x + 1));
+    if (!columns || !rows) return std::nullopt;
+    const auto height = lumaflick::largest_row_height({.width = *columns, .rows = *rows});
+    if (!height) return std::nullopt;
+    return lumaflick::Geometry{.width = *columns, .rows = *rows, .row_height = *height};
+}
 
 std::optional<Options> parse_options(int argc, char** argv)
 {
@@ -354,6 +401,9 @@ std::optional<Options> parse_options(int argc, char** argv)
             options.compact = true;
         } else if (word == "--ideal" && i + 1 < argc) {
             options.ideal = argv[++i];
+        } else if (word == "--resolution") {
+            options.resolution = i + 1 < argc ? parse_resolution(argv[++i]) : std::nullopt;
+            if (!options.resolution) return std::nullopt;
         } else if (word == "--rate" || word == "--bandwidth") {
             const auto value = i + 1 < argc ? parse_count(argv[++i]) : std::nullopt;
             if (!value) return std::nullopt;
@@ -390,6 +440,7 @@ int main(int argc, char** argv)
     if (!options) {
         std::fputs("usage: picture-quality REFERENCE INPUT colour|nearest|grey [linear|coded]\n"
                    "                       [--compact] [--rate R] [--bandwidth B] [--ideal FRAMES]\n"
+                   "                       [--resolution COLSxROWS]\n"
                    "(--compact and --bandwidth need colour or grey)\n",
                    stderr);
         return 2;
@@ -407,12 +458,18 @@ int main(int argc, char** argv)
     // The player's default glyph strings.
     const lumaflick::GlyphStrings grey_glyphs{"^0_", "^3_", "^6_", "^7_"};
     const lumaflick::Packing packing = options->compact ? lumaflick::Packing::shortest : lumaflick::Packing::full;
+    const lumaflick::Geometry geometry = options->resolution.value_or(lumaflick::DEFAULT_GEOMETRY);
+    const Canvas canvas = options->resolution ? FINE_CANVAS : CELL_CANVAS;
+    const auto make_update = [&] {
+        return picked == Mode::colour ? lumaflick::FrameUpdate::colour(packing, geometry)
+                                      : lumaflick::FrameUpdate::grey(grey_glyphs, packing, geometry);
+    };
     std::optional<lumaflick::FrameUpdate> update;
-    if (picked == Mode::colour) update.emplace(lumaflick::FrameUpdate::colour(packing));
-    if (picked == Mode::grey) update.emplace(lumaflick::FrameUpdate::grey(grey_glyphs, packing));
-    const std::size_t input_frame = picked == Mode::grey ? CELLS : RGB_FRAME;
+    if (picked != Mode::nearest) update.emplace(make_update());
+    const std::size_t input_frame = geometry.pixels() * (picked == Mode::grey ? 1 : 3);
+    const std::size_t reference_frame = 3 * canvas.samples();
 
-    const std::size_t frames = reference->size() / RGB_FRAME;
+    const std::size_t frames = reference->size() / reference_frame;
     const std::size_t inputs = input->size() / input_frame;
     // At one rate the two streams are frame for frame; at another, any length will do.
     if (frames == 0 || inputs == 0 || (options->rate == REFERENCE_RATE && frames != inputs)) {
@@ -430,13 +487,12 @@ int main(int argc, char** argv)
                          options->ideal->c_str());
             return 1;
         }
-        ideal_update.emplace(picked == Mode::colour ? lumaflick::FrameUpdate::colour(packing)
-                                                    : lumaflick::FrameUpdate::grey(grey_glyphs, packing));
+        ideal_update.emplace(make_update());
     }
     std::optional<SimulatedPlayer> player;
-    if (update) player.emplace(*update, options->bandwidth, options->rate);
-    Image shown{};
-    Image source{};
+    if (update) player.emplace(*update, options->bandwidth, options->rate, geometry.buttons());
+    Image shown(reference_frame);
+    Image source(reference_frame);
     double total = 0.0;
     std::size_t arrived = 0;  // input frames the player has had
     std::optional<Time> chance;
@@ -473,21 +529,21 @@ int main(int argc, char** argv)
             }
         }
         if (player) {
-            player->screen().draw(shown);
+            player->screen().draw(shown, canvas);
         } else {
-            draw_nearest({input->data() + (arrived - 1) * input_frame, input_frame}, shown);
+            draw_nearest({input->data() + (arrived - 1) * input_frame, input_frame}, geometry, shown, canvas);
         }
         if (ideal) {
             if (!ideal_screen.take(ideal_update->show({ideal->data() + f * input_frame, input_frame}))) return 1;
-            ideal_screen.draw(source);
+            ideal_screen.draw(source, canvas);
         } else {
-            for (std::size_t i = 0; i < RGB_FRAME; ++i) {
-                source[i] = static_cast<float>((*reference)[f * RGB_FRAME + i]) / 255.0F;
+            for (std::size_t i = 0; i < reference_frame; ++i) {
+                source[i] = static_cast<float>((*reference)[f * reference_frame + i]) / 255.0F;
             }
         }
-        total += difference_sum(shown, source, blend);
+        total += difference_sum(shown, source, blend, canvas);
     }
-    const double error = total / static_cast<double>(frames * CELLS);
+    const double error = total / static_cast<double>(frames * canvas.samples());
     if (!options->simulated) {
         std::printf("%.2f\n", error);
         return 0;
@@ -497,7 +553,8 @@ int main(int argc, char** argv)
         for (const Write& write : player->writes()) bytes += write.bytes;
     }
     const double seconds = static_cast<double>(frames) / static_cast<double>(REFERENCE_RATE);
-    std::printf("%.2f %.0f %zu\n", error, static_cast<double>(bytes) / seconds,
-                player ? busiest_second(player->writes()) : std::size_t{0});
+    std::printf("%.2f %.0f %zu %.0f\n", error, static_cast<double>(bytes) / seconds,
+                player ? busiest_second(player->writes()) : std::size_t{0},
+                player ? static_cast<double>(player->packets()) / seconds : 0.0);
     return 0;
 }

@@ -144,6 +144,9 @@ Status check_value(const OptionDef& opt, std::string_view value)
     case ValueType::position:
         if (auto position = parse_position(value); !position) return invalid_value(opt, value, position.error().text());
         break;
+    case ValueType::resolution:
+        if (auto size = parse_resolution(value); !size) return invalid_value(opt, value, size.error().text());
+        break;
     case ValueType::text:
         if (!is_valid_utf8(value)) return invalid_value(opt, value, "invalid UTF-8");
         break;
@@ -157,33 +160,74 @@ const std::string& first_value(const Values& values, OptionId id)
     return values[static_cast<std::size_t>(id)].front();
 }
 
-// Only once every value converts and the placement is checked.
-Geometry geometry_of(const Values& values)
+// Which picture options the user gave, before the defaults fill in the rest.
+struct PictureOptions {
+    bool resolution = false;
+    bool row_height = false;
+    bool first_click_id = false;
+    // The row height is the largest that fits.
+    [[nodiscard]] bool fitted_height() const noexcept { return resolution && !row_height; }
+};
+
+PictureOptions picture_options(const Values& values)
+{
+    const auto given = [&](OptionId id) { return !values[static_cast<std::size_t>(id)].empty(); };
+    return {given(OptionId::resolution), given(OptionId::row_height), given(OptionId::first_click_id)};
+}
+
+// Only once every value converts. With a fitted height and none that fits,
+// the height is 1, whose problem is then told.
+GeometryRequest geometry_request(const Values& values, const PictureOptions& given)
 {
     const Position position = *parse_position(first_value(values, OptionId::position));
+    const Resolution size = *parse_resolution(first_value(values, OptionId::resolution));
+    GeometryRequest request{.left = position.left,
+                            .top = position.top,
+                            .row_height = *parse_u64(first_value(values, OptionId::row_height)),
+                            .first_click_id = *parse_u64(first_value(values, OptionId::first_click_id)),
+                            .width = size.columns,
+                            .rows = size.rows};
+    if (given.fitted_height()) request.row_height = largest_row_height(request).value_or(1);
+    return request;
+}
+
+// Only once the placement is checked.
+Geometry geometry_of(const GeometryRequest& request)
+{
     const auto byte = [](std::uint64_t n) { return static_cast<std::uint8_t>(n); };
-    Geometry geometry;
-    geometry.left = byte(position.left);
-    geometry.top = byte(position.top);
-    geometry.row_height = byte(*parse_u64(first_value(values, OptionId::row_height)));
-    geometry.first_click_id = byte(*parse_u64(first_value(values, OptionId::first_click_id)));
-    return geometry;
+    return Geometry{.width = request.width,
+                    .rows = request.rows,
+                    .left = byte(request.left),
+                    .top = byte(request.top),
+                    .row_height = byte(request.row_height),
+                    .first_click_id = byte(request.first_click_id)};
 }
 
 // The placement's limits, each told by the option that breaks it.
-Status check_geometry(const Values& values)
+Status check_geometry(const Values& values, const PictureOptions& given)
 {
-    const Position position = *parse_position(first_value(values, OptionId::position));
-    const auto problem = geometry_problem(position.left, position.top, *parse_u64(first_value(values, OptionId::row_height)),
-                                          *parse_u64(first_value(values, OptionId::first_click_id)));
+    const GeometryRequest request = geometry_request(values, given);
+    const auto problem = geometry_problem(request);
     if (!problem) return ok();
+    // The option the user set that the limit depends on: the height they
+    // gave, else the size they asked for.
+    const OptionId size_or_height = given.fitted_height() ? OptionId::resolution : OptionId::row_height;
     OptionId blamed = OptionId::position;
     switch (problem->limit) {
-    case GeometryLimit::click_ids: blamed = OptionId::first_click_id; break;
+    case GeometryLimit::pixels: blamed = OptionId::resolution; break;
+    case GeometryLimit::click_ids: {
+        const std::uint64_t per_row = (request.width + Geometry::BUTTON_PIXELS - 1) / Geometry::BUTTON_PIXELS;
+        const bool too_many = request.rows * per_row > LAST_CLICK_ID + 1;
+        blamed = given.resolution && (too_many || !given.first_click_id) ? OptionId::resolution
+                                                                          : OptionId::first_click_id;
+        break;
+    }
     case GeometryLimit::row_height: blamed = OptionId::row_height; break;
     case GeometryLimit::left: break;
-    // Rows too low: the corner's fault unless it is at the top.
-    case GeometryLimit::rows: blamed = position.top > 0 ? OptionId::position : OptionId::row_height; break;
+    // Rows too low, or buttons too far right: the corner's fault unless it is at the edge.
+    case GeometryLimit::rows: blamed = request.top > 0 ? OptionId::position : size_or_height; break;
+    case GeometryLimit::button_left: blamed = request.left > 0 ? OptionId::position : size_or_height; break;
+    case GeometryLimit::whole_units: blamed = size_or_height; break;
     }
     return invalid_value(OPTIONS[static_cast<std::size_t>(blamed)], first_value(values, blamed), problem->text);
 }
@@ -191,7 +235,7 @@ Status check_geometry(const Values& values)
 // Refuses repetitions and conflicts, fills in defaults, names every missing
 // required option and converts in table order, so that the first bad value is
 // the one named.
-Status complete_and_check(Values& values)
+Status complete_and_check(Values& values, const PictureOptions& picture)
 {
     const auto given = [&](const OptionDef& opt) -> auto& { return values[static_cast<std::size_t>(opt.id)]; };
     for (const OptionDef& opt : OPTIONS) {
@@ -231,11 +275,11 @@ Status complete_and_check(Values& values)
         return Error::message("the argument " + in_quotes(option_display(bandwidth)) +
                               " cannot be used with glyph strings that hold a line feed or end in a carriage return");
     }
-    return check_geometry(values);
+    return check_geometry(values, picture);
 }
 
 // Only after complete_and_check: every value converts, and the required ones are there.
-Args build_args(Values& values)
+Args build_args(Values& values, const PictureOptions& picture)
 {
     const auto given = [&](OptionId id) -> std::vector<std::string>& { return values[static_cast<std::size_t>(id)]; };
     const auto text = [&](OptionId id) { return std::move(given(id).front()); };
@@ -258,7 +302,9 @@ Args build_args(Values& values)
     args.compact = !given(OptionId::compact).empty();
     args.guests = !given(OptionId::guests).empty();
     args.quiet = !given(OptionId::quiet).empty();
-    args.geometry = geometry_of(values);
+    args.geometry = geometry_of(geometry_request(values, picture));
+    args.resolution = picture.resolution;
+    args.keep_aspect = !given(OptionId::keep_aspect).empty();
     if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
     if (!given(OptionId::bandwidth).empty()) args.bandwidth = *parse_u64(given(OptionId::bandwidth).front());
     return args;
@@ -282,8 +328,9 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string> words)
     case Request::parse: break;
     }
 
-    if (auto checked = complete_and_check(read->values); !checked) return usage_error(checked.error());
-    return build_args(read->values);
+    const PictureOptions picture = picture_options(read->values);
+    if (auto checked = complete_and_check(read->values, picture); !checked) return usage_error(checked.error());
+    return build_args(read->values, picture);
 }
 
 }  // namespace lumaflick

@@ -27,8 +27,12 @@ struct Args {
     bool compact = false;
     bool guests = false;
     std::optional<std::int64_t> av_offset;
-    // The picture's placement, checked against LFS's limits.
+    // The picture's size and placement, checked against LFS's limits.
     Geometry geometry;
+    // --resolution was given: frames of any size, always read whole.
+    bool resolution = false;
+    // The picture is fitted to the video's shape within the geometry.
+    bool keep_aspect = false;
     // Bytes of buttons a second, at least one button's.
     std::optional<std::uint64_t> bandwidth;
     // ffmpeg and ffplay report errors only; a status line on a terminal.

@@ -112,6 +112,20 @@ Result<Position> parse_position(std::string_view text)
     return position;
 }
 
+Result<Resolution> parse_resolution(std::string_view text)
+{
+    const std::size_t x = text.find('x');
+    std::uint64_t columns = 0;
+    std::uint64_t rows = 0;
+    const std::string_view c = text.substr(0, x);
+    const std::string_view r = x == std::string_view::npos ? std::string_view() : text.substr(x + 1);
+    if (x == std::string_view::npos || c.empty() || r.empty() || read_decimal(c, 65535, columns) != c.size() ||
+        read_decimal(r, 65535, rows) != r.size()) {
+        return Error::message("expected COLSxROWS: two numbers with an x between, such as 160x60");
+    }
+    return Resolution{static_cast<unsigned>(columns), static_cast<unsigned>(rows)};
+}
+
 Result<SocketAddressV4> parse_socket_address_v4(std::string_view text)
 {
     SocketAddressV4 result;

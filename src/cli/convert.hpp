@@ -33,6 +33,15 @@ struct Position {
 // "L,T": two numbers of plain digits with a comma between, each at most 65535.
 Result<Position> parse_position(std::string_view text);
 
+struct Resolution {
+    unsigned columns = 0;
+    unsigned rows = 0;
+    friend bool operator==(const Resolution&, const Resolution&) = default;
+};
+
+// "COLSxROWS": two numbers of plain digits with an x between, each at most 65535.
+Result<Resolution> parse_resolution(std::string_view text);
+
 // "a.b.c.d:port": address numbers 0-255 without leading zeros, port 0-65535
 // (leading zeros allowed), nothing else; no host names.
 Result<SocketAddressV4> parse_socket_address_v4(std::string_view text);

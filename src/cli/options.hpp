@@ -19,10 +19,10 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset, position, row_height, first_click_id, bandwidth, quiet
+    av_offset, resolution, keep_aspect, position, row_height, first_click_id, bandwidth, quiet
 };
 
-enum class ValueType { socket_address_v4, text, u64, i64, position, flag };
+enum class ValueType { socket_address_v4, text, u64, i64, position, resolution, flag };
 
 struct OptionDef {
     OptionId id;
@@ -39,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 19> OPTIONS{{
+inline constexpr std::array<OptionDef, 21> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -83,24 +83,40 @@ inline constexpr std::array<OptionDef, 19> OPTIONS{{
      "Play the sound MS milliseconds later (negative: earlier).\n\nA sound path slower than usual, such as "
      "Bluetooth headphones (100-250 ms late), needs the sound earlier: --av-offset=-150 (a negative value is "
      "attached with '='). At most 10000 either way."},
+    {OptionId::resolution, '\0', "resolution", "COLSxROWS", ValueType::resolution, 1, false, false, "80x30",
+     "The picture's pixels: COLS a row, ROWS rows",
+     "The picture's pixels: COLS a row, ROWS rows.\n\nffmpeg scales the video to them. A row of more than 80 "
+     "pixels is split into buttons of 80 side by side; a pixel is half a row height wide. Without --row-height the "
+     "rows are as tall as LFS's limits allow, up to 6 units: 160x60 gives 3, so it covers the same 240 by 180 units "
+     "as 80x30 with four times the pixels. 240x80 needs --first-click-id 0, at most 240 buttons in all. Frames of "
+     "this size are always read whole."},
+    {OptionId::keep_aspect, '\0', "keep-aspect", "", ValueType::flag, 0, false, false, "",
+     "Keep the video's shape: the largest picture of it that fits, centred",
+     "Keep the video's shape: the largest picture of it that fits, centred.\n\nThe video's display shape (its "
+     "sample aspect ratio and rotation applied) is learnt from one frame that ffmpeg decodes before the playback. "
+     "The picture then fills the --resolution box in one direction and is centred in the other; the bars around it "
+     "are no buttons at all. A video whose shape cannot be learnt fills the whole box."},
     {OptionId::position, '\0', "position", "L,T", ValueType::position, 1, false, false, "0,0",
      "Where the picture's top-left corner goes, in LFS's button units",
      "Where the picture's top-left corner goes, in LFS's button units.\n\nThe screen is 200 by 200 units; 100,0 "
      "puts a half-size picture (--row-height 3) in the top right corner."},
     {OptionId::row_height, '\0', "row-height", "H", ValueType::u64, 1, false, false, "6",
      "Each row's height in button units, 1 to 6",
-     "Each row's height in button units, 1 to 6.\n\nThe buttons are 40 times as wide, so the picture keeps its "
-     "proportions: 3 gives half the size."},
+     "Each row's height in button units, 1 to 6.\n\nA pixel is half as wide, so the picture keeps its "
+     "proportions: 3 gives half the size. With --resolution and without this option, the largest height at which "
+     "the picture fits LFS's screen."},
     {OptionId::first_click_id, '\0', "first-click-id", "N", ValueType::u64, 1, false, false, "1",
-     "The picture's buttons use ClickIDs N to N + 29",
-     "The picture's buttons use ClickIDs N to N + 29.\n\nFor running beside other InSim programs, or a second "
-     "player: each needs ClickIDs of its own, within 0-239."},
+     "The picture's buttons use ClickIDs from N on, one a button (N to N + 29 at 80x30)",
+     "The picture's buttons use ClickIDs from N on, one a button (N to N + 29 at 80x30).\n\nFor running beside other "
+     "InSim programs, or a second player: each needs ClickIDs of its own, within 0-239. A --resolution with rows "
+     "wider than 80 pixels needs more: 160x60 takes N to N + 119."},
     {OptionId::bandwidth, '\0', "bandwidth", "B", ValueType::u64, 1, false, false, "",
      "Send at most B bytes of buttons a second, to each guest",
      "Send at most B bytes of buttons a second, to each guest.\n\nA host sends every button to every guest, so "
      "each guest costs the host the whole stream. Within the budget the rows that look most wrong and have waited "
      "longest go first; the others follow as the budget allows, so a moving picture lags and a still one becomes "
-     "exact. From 252 (one button) to 1000000000. Best with --compact: at a quarter of the unlimited stream the "
+     "exact. A row split into several buttons competes button by button. From 252 (one button) to 1000000000. "
+     "Best with --compact: at a quarter of the unlimited stream the "
      "picture follows the video more closely than at a lowered --rate of the same bytes."},
     {OptionId::quiet, '\0', "quiet", "", ValueType::flag, 0, false, false, "",
      "Ask ffmpeg and ffplay for errors only, and keep one status line",

@@ -32,6 +32,7 @@
 #include "insim/packets.hpp"
 #include "video/decoder.hpp"
 #include "video/pipe_stream.hpp"
+#include "video/shape_probe.hpp"
 #include "video/process.hpp"
 
 namespace lumaflick {
@@ -496,6 +497,12 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // A signal cancels the playback: the wait it interrupts returns, and the
     // playback ends in order, rather than by an exception through our code.
     co_await asio::this_coro::throw_if_cancelled(false);
+    // The picture's shape is the video's, learnt before anything connects.
+    if (args.keep_aspect) {
+        auto fitted = co_await fit_to_video(args.geometry, args.ffmpeg_path, args.video_path);
+        if (!fitted) co_return std::move(fitted).error();
+        args.geometry = *fitted;
+    }
 
     // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};

@@ -37,7 +37,7 @@ Player::Player(Args args, bool local, Children& children, Clock& clock, TimePoin
                std::chrono::milliseconds keepalive_interval)
     : args_(std::move(args)), children_(&children), keepalive_interval_(keepalive_interval), screens_(local),
       timeline_(args_.s, args_.t, args_.rate), controls_(timeline_),
-      source_(clock, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour)),
+      source_(clock, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour, args_.resolution)),
       update_(make_frame_update(args_)), phase_end_(now), last_write_(now), heard_at_(now)
 {
     if (args_.bandwidth) {
@@ -45,7 +45,7 @@ Player::Player(Args args, bool local, Children& children, Clock& clock, TimePoin
             std::chrono::duration_cast<Duration>(std::chrono::duration<double>(1.0 / static_cast<double>(args_.rate)));
         budget_.emplace(*args_.bandwidth, frame_interval, now);
         order_rule_.tick = frame_interval;
-        order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows, frame_interval);
+        order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.buttons(), frame_interval);
     }
     // A frame's rows to every connection, and the redraws a guest is owed.
     out_.reserve(2 * args_.geometry.rows * sizeof(insim::IS_BTN));

@@ -12,9 +12,16 @@
 
 namespace lumaflick {
 
-// The buttons of the picture's lines: dark, not clickable, at the geometry's
-// L, W and H; each line's ClickID and T are set as it is added.
-insim::IS_BTN make_button_template(const Geometry& geometry = DEFAULT_GEOMETRY) noexcept;
+// The button of the picture's line k (counted from 0): dark, not clickable,
+// where the geometry puts button k.
+insim::IS_BTN make_button(const Geometry& geometry, std::size_t line) noexcept;
+// The fields every line of a one-button-a-row picture shares; ClickID 0.
+inline insim::IS_BTN make_button_template(const Geometry& geometry = DEFAULT_GEOMETRY) noexcept
+{
+    insim::IS_BTN button = make_button(geometry, 0);
+    button.ClickID = 0;
+    return button;
+}
 
 // How a line's button goes on the wire.
 enum class Packing {
@@ -25,7 +32,8 @@ enum class Packing {
 // One frame's button packets, back to back: the block that is written in one go.
 class ButtonBlock {
 public:
-    // Room for a button a row before the block has to grow.
+
+    // Room for every button before the block has to grow.
     ButtonBlock(Packing packing, const Geometry& geometry);
 
     void clear() noexcept { used_ = 0; }
@@ -37,7 +45,10 @@ public:
 private:
     Packing packing_;
     Geometry geometry_;
-    insim::IS_BTN template_;
+    // Where every button goes, found once; lines past them (glyph strings
+    // with line feeds) have theirs found as they come.
+    std::vector<ButtonPlace> places_;
+    insim::IS_BTN head_{};
     std::vector<std::byte> block_;
     std::size_t used_ = 0;
     std::array<char, insim::BUTTON_TEXT_SIZE> compacted_{};

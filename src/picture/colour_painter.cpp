@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "geometry.hpp"
+
 namespace lumaflick {
 
 namespace {
@@ -22,8 +24,8 @@ const std::array<std::string, 8> CODES{"^0_", "^1_", "^2_", "^3_", "^4_", "^5_",
 }  // namespace
 
 ColourPainter::ColourPainter(std::size_t width)
-    : row_bytes_(3 * std::min(width, MAX_ROW_PIXELS)), weights_(row_bytes_), codes_(row_bytes_ / 3),
-      table_(CODES, width)
+    : row_bytes_(3 * std::max<std::size_t>(width, 1)), weights_(row_bytes_),
+      codes_(std::min(width, Geometry::BUTTON_PIXELS)), table_(CODES, codes_.size())
 {
     set_shape({.pixel_size = 3, .cell_size = 3, .longest_glyph = 3, .distinct_texts = true, .compacts_lines = true});
     for (std::size_t row = 0; row < 4; ++row) {

@@ -16,7 +16,7 @@ namespace lumaflick {
 // place, so a still picture stays still and only changed rows are sent.
 class ColourPainter final : public Painter {
 public:
-    // Rows `width` pixels wide.
+    // Rows `width` pixels wide, written a button (at most 80 pixels) a line.
     explicit ColourPainter(std::size_t width);
 
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;

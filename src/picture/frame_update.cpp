@@ -55,23 +55,26 @@ FrameUpdate FrameUpdate::colour(Packing packing, const Geometry& geometry)
 
 FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, const Geometry& geometry)
     : geometry_(geometry), block_(packing, geometry), painter_(std::move(painter)),
-      compact_lines_(packing == Packing::shortest && painter_->shape().compacts_lines), cell_count_(geometry.rows),
-      shown_cell_count_(geometry.rows), line_(geometry.rows), length_(geometry.rows), shown_line_(geometry.rows),
-      shown_length_(geometry.rows), pending_(geometry.rows), since_(geometry.rows)
+      compact_lines_(packing == Packing::shortest && painter_->shape().compacts_lines), lines_(geometry.buttons()),
+      cell_count_(lines_), shown_cell_count_(lines_), line_(lines_), length_(lines_), shown_line_(lines_),
+      shown_length_(lines_), pending_(lines_), since_(lines_)
 {
     const PainterShape& shape = painter_->shape();
-    row_cells_ = geometry.width * shape.cell_size;
-    cells_.resize(geometry.rows * row_cells_);
-    shown_cells_.resize(geometry.rows * row_cells_);
-    const std::size_t line_room = geometry.width * shape.longest_glyph + LINE_SLACK;
-    line_store_.resize((2 * geometry.rows + 1) * line_room);
-    for (std::size_t row = 0; row < geometry.rows; ++row) {
-        line_[row] = line_store_.data() + (row + 1) * line_room;
-        shown_line_[row] = line_store_.data() + (geometry.rows + row + 1) * line_room;
+    cells_.resize(geometry.pixels() * shape.cell_size);
+    shown_cells_.resize(cells_.size());
+    first_pixel_.reserve(lines_ + 1);
+    for (std::size_t line = 0; line < lines_; ++line) first_pixel_.push_back(geometry.button(line).first_pixel);
+    first_pixel_.push_back(geometry.pixels());
+    const std::size_t line_room =
+        std::min(geometry.width, Geometry::BUTTON_PIXELS) * shape.longest_glyph + LINE_SLACK;
+    line_store_.resize((2 * lines_ + 1) * line_room);
+    for (std::size_t line = 0; line < lines_; ++line) {
+        line_[line] = line_store_.data() + (line + 1) * line_room;
+        shown_line_[line] = line_store_.data() + (lines_ + line + 1) * line_room;
     }
     spare_line_ = line_store_.data();
-    in_block_.reserve(geometry.rows);
-    competing_.reserve(geometry.rows);
+    in_block_.reserve(lines_);
+    competing_.reserve(lines_);
 }
 
 FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
@@ -80,7 +83,7 @@ FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geom
     // Room for a whole frame, so that rendering never grows the texts.
     current_.reserve(max_frame_text_size(glyphs_, geometry));
     previous_.reserve(max_frame_text_size(glyphs_, geometry));
-    previous_.assign(geometry.rows, '\n');
+    previous_.assign(geometry.buttons(), '\n');
 }
 
 std::size_t FrameUpdate::frame_size() const noexcept
@@ -129,49 +132,50 @@ void FrameUpdate::set_pending(std::size_t row, bool pending, TimePoint now) noex
 void FrameUpdate::take_rows(std::span<const std::uint8_t> frame, TimePoint now, bool add)
 {
     const PainterShape& shape = painter_->shape();
-    const std::size_t width = geometry_.width;
     const std::size_t pixels = std::min(frame.size(), frame_size()) / shape.pixel_size;
     painter_->paint(frame.first(pixels * shape.pixel_size), std::span(cells_).first(pixels * shape.cell_size));
 
-    const std::size_t rows = (pixels + width - 1) / width;
-    for (std::size_t row = 0; row < rows; ++row) {
-        const std::size_t count = std::min(pixels - row * width, width) * shape.cell_size;
-        const std::uint8_t* cells = cells_.data() + row * row_cells_;
-        std::uint8_t* shown = shown_cells_.data() + row * row_cells_;
-        cell_count_[row] = count;
-        bool differs = count != shown_cell_count_[row] || std::memcmp(cells, shown, count) != 0;
+    std::size_t line = 0;
+    for (; line < lines_ && first_pixel_[line] < pixels; ++line) {
+        const std::size_t at = first_pixel_[line] * shape.cell_size;
+        const std::size_t count = (std::min(first_pixel_[line + 1], pixels) - first_pixel_[line]) * shape.cell_size;
+        const std::uint8_t* cells = cells_.data() + at;
+        std::uint8_t* shown = shown_cells_.data() + at;
+        cell_count_[line] = count;
+        bool differs = count != shown_cell_count_[line] || std::memcmp(cells, shown, count) != 0;
         if (differs && !shape.distinct_texts) {
             // Different cells can still spell the same text (glyph strings of
             // several lengths), and only a different line is sent; one that
             // reads the same is shown already.
-            length_[row] = painter_->write_line({cells, count}, line_[row], false);
-            if (length_[row] == shown_length_[row] && std::memcmp(line_[row], shown_line_[row], length_[row]) == 0) {
+            length_[line] = painter_->write_line({cells, count}, line_[line], false);
+            if (length_[line] == shown_length_[line] &&
+                std::memcmp(line_[line], shown_line_[line], length_[line]) == 0) {
                 std::memcpy(shown, cells, count);
-                shown_cell_count_[row] = count;
+                shown_cell_count_[line] = count;
                 differs = false;
             }
         }
-        set_pending(row, differs, now);
-        if (add && differs) add_row(row);
+        set_pending(line, differs, now);
+        if (add && differs) add_row(line);
     }
-    // A frame of fewer rows leaves the buttons below it as they are (rows
+    // A frame of fewer pixels leaves the buttons after them as they are (lines
     // still pending from before go as they were), but the next frame
-    // compares those rows with empty lines.
-    for (std::size_t row = rows; row < geometry_.rows; ++row) {
-        shown_cell_count_[row] = 0;
-        shown_length_[row] = 0;
+    // compares those lines with empty ones.
+    for (; line < lines_; ++line) {
+        shown_cell_count_[line] = 0;
+        shown_length_[line] = 0;
     }
 }
 
-void FrameUpdate::add_row(std::size_t row)
+void FrameUpdate::add_row(std::size_t line)
 {
-    const std::span<const std::uint8_t> cells(cells_.data() + row * row_cells_, cell_count_[row]);
+    const std::span<const std::uint8_t> cells(cells_.data() + cell_offset(line), cell_count_[line]);
     if (painter_->shape().distinct_texts || compact_lines_) {
-        block_.add(row, {spare_line_, painter_->write_line(cells, spare_line_, compact_lines_)}, compact_lines_);
+        block_.add(line, {spare_line_, painter_->write_line(cells, spare_line_, compact_lines_)}, compact_lines_);
     } else {
-        block_.add(row, {line_[row], length_[row]});
+        block_.add(line, {line_[line], length_[line]});
     }
-    in_block_.push_back(static_cast<std::uint16_t>(row));
+    in_block_.push_back(static_cast<std::uint16_t>(line));
 }
 
 std::span<const std::byte> FrameUpdate::rows()
@@ -188,21 +192,21 @@ std::span<const std::byte> FrameUpdate::rows()
         }
         return block_.bytes();
     }
-    for (std::size_t row = 0; row < geometry_.rows && in_block_.size() < pending_count_; ++row) {
-        if (pending_[row]) add_row(row);
+    for (std::size_t line = 0; line < lines_ && in_block_.size() < pending_count_; ++line) {
+        if (pending_[line]) add_row(line);
     }
     return block_.bytes();
 }
 
-std::uint32_t FrameUpdate::difference(std::size_t row) const noexcept
+std::uint32_t FrameUpdate::difference(std::size_t line) const noexcept
 {
-    const std::size_t count = cell_count_[row];
-    const std::size_t shown = shown_cell_count_[row];
+    const std::size_t count = cell_count_[line];
+    const std::size_t shown = shown_cell_count_[line];
     const std::size_t common = std::min(count, shown);
     const std::uint32_t unmatched = static_cast<std::uint32_t>(std::max(count, shown) - common);
     // Cells without a partner count as far apart as cells can be.
-    return painter_->difference({cells_.data() + row * row_cells_, common},
-                                {shown_cells_.data() + row * row_cells_, common}) +
+    return painter_->difference({cells_.data() + cell_offset(line), common},
+                                {shown_cells_.data() + cell_offset(line), common}) +
            3 * unmatched + (count != shown);
 }
 
@@ -212,8 +216,8 @@ std::span<const std::byte> FrameUpdate::rows(std::int64_t allowance, TimePoint n
     block_.clear();
     in_block_.clear();
     competing_.clear();
-    for (std::size_t row = 0; row < geometry_.rows; ++row) {
-        if (pending_[row]) competing_.push_back({static_cast<std::uint16_t>(row), difference(row), since_[row]});
+    for (std::size_t line = 0; line < lines_; ++line) {
+        if (pending_[line]) competing_.push_back({static_cast<std::uint16_t>(line), difference(line), since_[line]});
     }
     order_rows(competing_, now, rule);
     for (const PendingRow& pending : competing_) {
@@ -234,14 +238,14 @@ void FrameUpdate::written()
         return;
     }
     const bool lines_kept = !painter_->shape().distinct_texts;
-    for (const std::uint16_t row : in_block_) {
-        std::memcpy(shown_cells_.data() + row * row_cells_, cells_.data() + row * row_cells_, cell_count_[row]);
-        shown_cell_count_[row] = cell_count_[row];
+    for (const std::uint16_t line : in_block_) {
+        std::memcpy(shown_cells_.data() + cell_offset(line), cells_.data() + cell_offset(line), cell_count_[line]);
+        shown_cell_count_[line] = cell_count_[line];
         if (lines_kept) {
-            std::swap(line_[row], shown_line_[row]);
-            shown_length_[row] = length_[row];
+            std::swap(line_[line], shown_line_[line]);
+            shown_length_[line] = length_[line];
         }
-        pending_[row] = 0;
+        pending_[line] = 0;
     }
     pending_count_ -= in_block_.size();
     in_block_.clear();

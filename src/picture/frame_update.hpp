@@ -19,7 +19,9 @@ namespace lumaflick {
 
 // What showing frames changes on LFS's screen: the text of every button as
 // LFS shows it, the picture it is to show, and the packets that take it
-// there. A row is shown only once its packet is written; until then it stays
+// there. A "row" here is one button's line: a pixel row of more than 80
+// pixels is several, each sent, and competing for a budget, on its own. A
+// line is shown only once its packet is written; until then it stays
 // pending, compared with what LFS shows rather than with the last frame. All
 // of it is sized once; a frame allocates nothing.
 class FrameUpdate {
@@ -59,18 +61,23 @@ private:
     FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry);
     void take_rows(std::span<const std::uint8_t> frame, TimePoint now, bool add);
     void set_pending(std::size_t row, bool pending, TimePoint now) noexcept;
-    void add_row(std::size_t row);
-    [[nodiscard]] std::uint32_t difference(std::size_t row) const noexcept;
+    void add_row(std::size_t line);
+    [[nodiscard]] std::uint32_t difference(std::size_t line) const noexcept;
+    [[nodiscard]] std::size_t cell_offset(std::size_t line) const noexcept
+    {
+        return first_pixel_[line] * painter_->shape().cell_size;
+    }
 
     Geometry geometry_;
     ButtonBlock block_;
-    std::size_t row_cells_ = 0;  // the stride of a full row's cells
 
     // Rows, for painters and for glyph strings that keep a row on one line:
     // the cells and text to show and those LFS shows (the text only where
     // different cells can spell the same text).
     std::unique_ptr<Painter> painter_;
     bool compact_lines_ = false;  // the painter writes lines as the packing sends them
+    std::size_t lines_ = 0;       // one a button
+    std::vector<std::size_t> first_pixel_;  // each line's, and the frame's end
     std::vector<std::uint8_t> cells_;
     std::vector<std::size_t> cell_count_;
     std::vector<std::uint8_t> shown_cells_;

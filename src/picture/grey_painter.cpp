@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "geometry.hpp"
+
 namespace lumaflick {
 
 namespace {
@@ -22,7 +24,7 @@ PainterShape grey_shape(const GlyphStrings& glyphs, const GlyphTable& table)
 }  // namespace
 
 GreyPainter::GreyPainter(const GlyphStrings& glyphs, std::size_t width)
-    : table_(glyphs, width)
+    : table_(glyphs, std::min(width, Geometry::BUTTON_PIXELS))
 {
     set_shape(grey_shape(glyphs, table_));
     for (std::size_t c = 0; c < glyphs.size(); ++c) {

@@ -16,7 +16,7 @@ namespace lumaflick {
 // keeps_rows_as_lines); the others take the frame update's text path.
 class GreyPainter final : public Painter {
 public:
-    // Rows `width` pixels wide (only the lines care).
+    // Rows `width` pixels wide, written a button (at most 80 pixels) a line.
     GreyPainter(const GlyphStrings& glyphs, std::size_t width);
 
     void paint(std::span<const std::uint8_t> pixels, std::span<std::uint8_t> cells) noexcept override;

@@ -10,9 +10,8 @@
 
 namespace lumaflick {
 
-// No row can have more pixels than a button has bytes of text, which lets
-// painters keep a row on the stack, where the compiler sees it alias nothing.
-inline constexpr std::size_t MAX_ROW_PIXELS = insim::BUTTON_TEXT_SIZE;
+// No line can have more pixels than a button has bytes of text.
+inline constexpr std::size_t MAX_LINE_PIXELS = insim::BUTTON_TEXT_SIZE;
 
 // What a painter's pixels and lines are like; fixed when it is made.
 struct PainterShape {
@@ -27,8 +26,8 @@ struct PainterShape {
     bool compacts_lines = false;
 };
 
-// One way of turning a frame's pixels into lines of text, one line per pixel
-// row of any width. The frame update compares rows by their cells, a compact
+// One way of turning a frame's pixels into lines of text, one line per
+// button: a pixel row, or a part of one. The frame update compares rows by their cells, a compact
 // form of the row computed for every frame, and writes the text only of rows
 // whose cells changed: rows with equal cells must give equal text.
 class Painter {
@@ -64,7 +63,7 @@ private:
 
 // The sum of `weigh(a, b)` over two rows of cells of one length, in chunks of
 // a fixed size summed lane by lane: a loop of a fixed count is one the
-// compiler vectorises at -O2. A row has at most 720 cells, so no lane of 16
+// compiler vectorises at -O2. A line has at most 720 cells, so no lane of 16
 // bits overflows.
 template <typename Weigh>
 std::uint32_t sum_over_cells(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, Weigh weigh) noexcept

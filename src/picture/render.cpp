@@ -9,6 +9,12 @@ namespace {
 // Bytes summed at a time in 32 bits: a loop of a fixed count is one the compiler vectorises.
 constexpr std::size_t SUM_CHUNK = 64;
 
+// A row's lines: one a button.
+std::size_t lines_of(std::size_t pixels) noexcept
+{
+    return (pixels + Geometry::BUTTON_PIXELS - 1) / Geometry::BUTTON_PIXELS;
+}
+
 // Any glyph strings: one table lookup and one copy per pixel, into a text sized
 // exactly beforehand so that huge glyph strings never over-reserve.
 void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thresholds, const GlyphStrings& glyphs,
@@ -22,7 +28,10 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
     for (const std::uint8_t pixel : pixels) {
         ++counts[classes[pixel]];
     }
-    std::size_t size = (pixels.size() + width - 1) / width;
+    std::size_t size = 0;
+    for (std::size_t row = 0; row < pixels.size(); row += width) {
+        size += lines_of(std::min(width, pixels.size() - row));
+    }
     for (std::size_t c = 0; c < glyphs.size(); ++c) {
         size += counts[c] * glyphs[c].size();
     }
@@ -31,13 +40,16 @@ void render_any(std::span<const std::uint8_t> pixels, const LumaThresholds& thre
     text.resize(start + size);
     char* out = text.data() + start;
     for (std::size_t row = 0; row < pixels.size(); row += width) {
-        const std::size_t end = std::min(row + width, pixels.size());
-        for (std::size_t i = row; i < end; ++i) {
-            const std::string& glyph = glyphs[classes[pixels[i]]];
-            std::memcpy(out, glyph.data(), glyph.size());
-            out += glyph.size();
+        const std::size_t row_end = std::min(row + width, pixels.size());
+        for (std::size_t line = row; line < row_end; line += Geometry::BUTTON_PIXELS) {
+            const std::size_t end = std::min(line + Geometry::BUTTON_PIXELS, row_end);
+            for (std::size_t i = line; i < end; ++i) {
+                const std::string& glyph = glyphs[classes[pixels[i]]];
+                std::memcpy(out, glyph.data(), glyph.size());
+                out += glyph.size();
+            }
+            *out++ = '\n';
         }
-        *out++ = '\n';
     }
 }
 
@@ -85,7 +97,7 @@ std::size_t max_frame_text_size(const GlyphStrings& glyphs, const Geometry& geom
     for (const std::string& glyph : glyphs) {
         longest = std::max(longest, glyph.size());
     }
-    return geometry.pixels() * longest + geometry.rows;
+    return geometry.pixels() * longest + geometry.buttons();
 }
 
 }  // namespace lumaflick

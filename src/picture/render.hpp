@@ -27,7 +27,8 @@ LumaThresholds compute_thresholds(std::span<const std::uint8_t> pixels) noexcept
 // 0 to 3; a value equal to a threshold belongs to the upper class.
 unsigned glyph_class(std::uint8_t value, const LumaThresholds& thresholds) noexcept;
 
-// Appends one line per run of `width` pixels, each followed by a line feed.
+// Appends one line per button of each run of `width` pixels (a row), each
+// followed by a line feed.
 void render_frame_text(std::span<const std::uint8_t> pixels, const GlyphStrings& glyphs, std::string& text,
                        std::size_t width = DEFAULT_GEOMETRY.width);
 

@@ -63,10 +63,12 @@ inline constexpr FrameLayout GRAY_FRAMES{FRAME_SIZE, false};
 // and colour channels.
 inline constexpr FrameLayout COLOUR_FRAMES{COLOUR_FRAME_SIZE, true};
 
-// The frames of a geometry's picture, grey or colour.
-constexpr FrameLayout frame_layout(const Geometry& geometry, bool colour) noexcept
+// The frames of a geometry's picture, grey or colour. A grey frame of a size
+// the user chose can be larger than a pipe keeps whole, so with `sized` it is
+// assembled too.
+constexpr FrameLayout frame_layout(const Geometry& geometry, bool colour, bool sized = false) noexcept
 {
-    return colour ? FrameLayout{3 * geometry.pixels(), true} : FrameLayout{geometry.pixels(), false};
+    return colour ? FrameLayout{3 * geometry.pixels(), true} : FrameLayout{geometry.pixels(), sized};
 }
 
 struct FrameCounters {

@@ -74,6 +74,14 @@ TEST(ParseArgs, AcceptedForms)
     const auto rate = [](std::uint64_t r) { return [r](Args& a) { a.rate = r; }; };
     const auto address = [](Args& a) { a.insim_address = {{192, 168, 1, 5}, 29999}; };
     const auto subpixels = [](std::vector<std::string> s) { return [s](Args& a) { a.subpixels = s; }; };
+    const auto sized = [](std::size_t width, std::size_t rows, std::uint8_t height) {
+        return [=](Args& a) {
+            a.geometry.width = width;
+            a.geometry.rows = rows;
+            a.geometry.row_height = height;
+            a.resolution = true;
+        };
+    };
     const struct {
         std::vector<std::string> words;  // after "-p pw -v clip.mp4"
         std::function<void(Args&)> change;
@@ -120,6 +128,14 @@ TEST(ParseArgs, AcceptedForms)
         {{"--position=200,20", "--first-click-id=210"},
          [](Args& a) { a.geometry.left = 200; a.geometry.top = 20; a.geometry.first_click_id = 210; }},
         {{"--row-height", "1", "--position", "0,170"}, [](Args& a) { a.geometry.row_height = 1; a.geometry.top = 170; }},
+        // Without --row-height, the tallest rows that fit.
+        {{"--resolution", "160x60"}, sized(160, 60, 3)},
+        {{"--resolution=120x45"}, sized(120, 45, 4)},
+        {{"--resolution", "160x90"}, sized(160, 90, 2)},
+        {{"--resolution", "81x30"}, sized(81, 30, 4)},  // at 5 the 1-pixel button is half a unit
+        {{"--resolution", "240x80", "--first-click-id", "0"},
+         [=](Args& a) { sized(240, 80, 2)(a); a.geometry.first_click_id = 0; }},
+        {{"--keep-aspect"}, [](Args& a) { a.keep_aspect = true; }},
         {{"--bandwidth", "252"}, [](Args& a) { a.bandwidth = 252; }},
         {{"--bandwidth=1000000000", "--colour"}, [](Args& a) { a.bandwidth = 1'000'000'000; a.colour = true; }},
     };
@@ -194,6 +210,41 @@ TEST(ParseArgs, UsageErrors)
                                  "but every row's T and T + H must stay within 0-200"},
         {{"--position", "0,0", "--row-height", "7"}, "invalid value '7' for '--row-height <H>': the row height must lie within 1-6"},
         {{"--row-height", "0"}, "invalid value '0' for '--row-height <H>': the row height must lie within 1-6"},
+        // The size's limits, told by the option that the user set.
+        {{"--resolution", "0x30"}, "invalid value '0x30' for '--resolution <COLSxROWS>': the picture must be at least "
+                                   "1x1 pixels"},
+        {{"--resolution", "160*60"}, "invalid value '160*60' for '--resolution <COLSxROWS>': expected COLSxROWS: two "
+                                     "numbers with an x between, such as 160x60"},
+        {{"--resolution", "240x80"}, "invalid value '240x80' for '--resolution <COLSxROWS>': the picture's ClickIDs 1 "
+                                     "to 240 must stay within 0-239"},
+        {{"--resolution", "160x60", "--first-click-id", "121"},
+         "invalid value '121' for '--first-click-id <N>': the picture's ClickIDs 121 to 240 must stay within 0-239"},
+        {{"--resolution", "1000x1000", "--first-click-id", "0"},
+         "invalid value '1000x1000' for '--resolution <COLSxROWS>': the picture's 1000 rows of 13 buttons need more "
+         "ClickIDs than 0-239 hold"},
+        {{"--first-click-id", "18446744073709551615"},
+         "invalid value '18446744073709551615' for '--first-click-id <N>': the picture's ClickIDs "
+         "18446744073709551615 to 18446744073709551615 must stay within 0-239"},
+        {{"--resolution", "160x60", "--row-height", "7"},
+         "invalid value '7' for '--row-height <H>': the row height must lie within 1-6"},
+        {{"--resolution", "160x60", "--row-height", "4"},
+         "invalid value '4' for '--row-height <H>': the last row would reach T + H = 240, but every row's T and T + H "
+         "must stay within 0-200"},
+        {{"--resolution", "160x60", "--position", "0,141"},
+         "invalid value '0,141' for '--position <L,T>': the last row would reach T + H = 201, but every row's T and "
+         "T + H must stay within 0-200"},
+        {{"--resolution", "161x60", "--row-height", "3"},
+         "invalid value '3' for '--row-height <H>': the last button of a row would start at L = 240, but every "
+         "button's L must lie within 0-200"},
+        {{"--resolution", "160x60", "--position", "200,0"},
+         "invalid value '200,0' for '--position <L,T>': the last button of a row would start at L = 240, but every "
+         "button's L must lie within 0-200"},
+        {{"--resolution", "81x30", "--row-height", "3"},
+         "invalid value '3' for '--row-height <H>': a button of 1 pixel at row height 3 would not be whole units "
+         "wide: an odd number of pixels in a button needs an even row height"},
+        {{"--resolution", "81x101"}, "invalid value '81x101' for '--resolution <COLSxROWS>': a button of 1 pixel at "
+                                     "row height 1 would not be whole units wide: an odd number of pixels in a button "
+                                     "needs an even row height"},
         {{"--bandwidth", "251"}, "invalid value '251' for '--bandwidth <B>': the budget must lie within 252 (one "
                                  "button) and 1000000000 bytes a second"},
         {{"--bandwidth", "1000000001"}, "invalid value '1000000001' for '--bandwidth <B>': the budget must lie within "
@@ -336,7 +387,8 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "-a, --insim-address <INSIM_ADDRESS>", "-p, --password <PASSWORD>", "-r, --rate <RATE>",
         "-f, --ffmpeg <FFMPEG_PATH>", "    --ffplay <FFPLAY_PATH>", "-v, --video <VIDEO_PATH>", "-s <S>", "-t <T>",
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
-        "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --position <L,T>", "    --row-height <H>",
+        "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --resolution <COLSxROWS>",
+        "    --keep-aspect", "    --position <L,T>", "    --row-height <H>",
         "    --first-click-id <N>", "    --bandwidth <B>", "    --quiet", "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
 #include "video/decoder.hpp"
+#include "video/shape_probe.hpp"
 #include "scripted_decoder_setup.hpp"
 
 namespace lumaflick {
@@ -96,6 +98,30 @@ TEST(Arguments, ReachBothChildrenUntouched)
         EXPECT_EQ(decoder_run->args, ffmpeg);
         EXPECT_EQ(sound_run->argc, c.ffplay_count);
         EXPECT_EQ(sound_run->args, ffplay);
+    }
+}
+
+TEST(ReadPpmSize, TheSizeOnceItsHeaderIsWhole)
+{
+    const struct {
+        std::string_view bytes;
+        std::optional<bool> valid;  // nullopt: more bytes are needed
+        DisplaySize size = {};
+    } cases[] = {
+        {"P6\n1280 720\n255\n\x82", true, {1280, 720}},
+        {"P5 853\t480 255 ", true, {853, 480}},
+        {"P6\n# made by hand\n720 1280\n", true, {720, 1280}},
+        {"P6\n720 1280", {}},
+        {"P3\n1 1\n", false},
+        {"P6\n0 720\n", false},
+        {"P6\n99999999999 1\n", false},
+    };
+    for (const auto& c : cases) {
+        const auto read = read_ppm_size({reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()});
+        ASSERT_EQ(read.has_value(), c.valid.has_value()) << c.bytes;
+        if (!read) continue;
+        const std::optional<DisplaySize> size = *read ? std::optional(**read) : std::nullopt;
+        EXPECT_EQ(size, *c.valid ? std::optional(c.size) : std::nullopt) << c.bytes;
     }
 }
 

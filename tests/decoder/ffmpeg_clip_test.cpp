@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -9,6 +12,8 @@
 
 #include "video/decoder.hpp"
 #include "video/frame_source.hpp"
+#include "video/shape_probe.hpp"
+#include "scripted_decoder_setup.hpp"
 #include "test_env.hpp"
 
 namespace lumaflick {
@@ -83,6 +88,34 @@ TEST(RealFfmpeg, DeliversWholeFramesInRealTimeUntilTheEnd)
         EXPECT_EQ(counters.bytes, counters.shown * layout.size);
         EXPECT_TRUE(varied) << "the test pattern did not come through";
         EXPECT_TRUE(decoder->child.terminate());
+    }
+}
+
+Result<DisplaySize> probe(const std::string& ffmpeg, const std::string& video, std::chrono::milliseconds bound)
+{
+    asio::io_context context;
+    std::optional<Result<DisplaySize>> outcome;
+    const auto run = [&]() -> asio::awaitable<void> { outcome = co_await probe_display_size(ffmpeg, video, bound); };
+    asio::co_spawn(context, run(), [](std::exception_ptr) {});
+    context.run();
+    return std::move(*outcome);
+}
+
+// The header read from a real ffmpeg's pipe; why a stand-in gave no shape.
+TEST(RealFfmpeg, TellsTheDisplaySize)
+{
+    const test::TempDir dir;
+    const std::string clip = (dir.path() / "clip.mp4").string();
+    if (!make_clip(clip)) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto size = probe("ffmpeg", clip, 10s);
+    ASSERT_TRUE(size) << size.error().debug();
+    EXPECT_EQ(*size, (DisplaySize{320, 240}));
+    for (const auto& [plan, error] : {std::pair{"exit 1\n", "ffmpeg gave no frame (exit status 1)"},
+                                      std::pair{"hang 5000\n", "ffmpeg gave no frame within 0.3 s"}}) {
+        test::ScriptedDecoderSetup setup(plan);
+        const auto none = probe(test::ScriptedDecoderSetup::program(), clip, 300ms);
+        ASSERT_FALSE(none) << plan;
+        EXPECT_EQ(none.error().text(), error);
     }
 }
 

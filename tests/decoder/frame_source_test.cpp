@@ -118,6 +118,9 @@ const Case CASES[] = {
     {"nothing_at_all", GRAY_FRAMES, 21ms, {}, {}, 0},
     {"a_read_error_is_passed_up", GRAY_FRAMES, 21ms, {{40ms, 2400}, FAIL}, {{0, 2400}}, 0, true},
     {"colour_frames_are_assembled", COLOUR_FRAMES, 21ms, PIECES, {{0, C}, {C, C}}, 1},
+    // A grey frame of a chosen size can be larger than a pipe keeps whole.
+    {"sized_grey_frames_are_assembled", frame_layout({.width = 160, .rows = 60}, false, true), 21ms, PIECES,
+     {{0, 9600}}, 2},
     {"colour_times_only_the_first_piece", COLOUR_FRAMES, 21ms,
      {{40ms, 100}, {500ms, C - 100}, {0ms, 1}, {500ms, C - 1}, {20ms, C}},
      {{0, C}}, 2},

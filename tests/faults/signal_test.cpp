@@ -50,5 +50,25 @@ TEST_F(PlaybackTest, NoChildOutlivesAPlayerEndedFromOutside)
     }
 }
 
+// A signal while ffmpeg tells the video's shape: nothing more starts, and
+// LFS is never connected to.
+TEST_F(PlaybackTest, ASignalDuringTheShapeProbeEndsThePlayer)
+{
+    write_plan("hang 5000\n");
+    FakeLfs& lfs = start_lfs();
+    auto playing = std::async(std::launch::async, [this] { return play(arguments({"--keep-aspect"})); });
+    const auto probe = wait_for_ready(log_, "decoder", 5s);
+    ASSERT_TRUE(probe);
+    const auto player = parent_of(probe->pid);
+    ASSERT_TRUE(player);
+    ::kill(static_cast<pid_t>(*player), SIGINT);
+    const RunOutcome outcome = playing.get();
+    EXPECT_EQ(outcome.signal, SIGINT) << "exit status " << outcome.exit_status.value_or(-1);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(lfs.connections(), 0);
+    EXPECT_EQ(read_scripted_log(log_).size(), 1U) << "a decoder started after the signal";
+    EXPECT_FALSE(is_running(probe->pid)) << "the probe outlived the player";
+}
+
 }  // namespace
 }  // namespace lumaflick::test

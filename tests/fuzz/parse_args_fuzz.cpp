@@ -71,6 +71,15 @@ void check_args(const lumaflick::Args& args)
         FUZZ_CHECK(!*optional || valid_utf8(**optional));
     }
     for (const auto& glyph : args.subpixels) FUZZ_CHECK(valid_utf8(glyph));
+    // Every button of the picture keeps LFS's limits.
+    const lumaflick::Geometry& g = args.geometry;
+    FUZZ_CHECK(g.pixels() >= 1 && g.first_click_id + g.buttons() - 1 <= 239);
+    FUZZ_CHECK(g.row_height >= 1 && g.row_height <= 6 && g.top + g.rows * g.row_height <= 200);
+    for (std::size_t k = 0; k < g.buttons(); ++k) {
+        const lumaflick::ButtonPlace place = g.button(k);
+        FUZZ_CHECK(g.left + place.first_pixel % g.width * g.row_height / 2 <= 200);
+        FUZZ_CHECK(place.pixels * g.row_height % 2 == 0);
+    }
 }
 
 void check_exit(const lumaflick::ParseExit& exit)

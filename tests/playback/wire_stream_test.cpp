@@ -94,8 +94,9 @@ TEST_P(WireStream, InitChangedRowsStatisticsThenClose)
             SCOPED_TRACE("row " + std::to_string(row));
             ASSERT_EQ(packet.bytes.size(), 252U);
             constexpr Geometry g = DEFAULT_GEOMETRY;
-            const std::vector<std::uint8_t> head{63, 45, 1, 255, g.click_id(row), 0, 32, 0,
-                                                 g.left, g.row_top(row), g.button_width(), g.row_height};
+            const ButtonPlace place = g.button(row);
+            const std::vector<std::uint8_t> head{63, 45, 1, 255, place.click_id, 0, 32, 0,
+                                                 place.left, place.top, place.width, g.row_height};
             EXPECT_EQ(std::vector<std::uint8_t>(packet.bytes.begin(), packet.bytes.begin() + 12), head);
             expect_text(button(packet).text);
         }
@@ -142,6 +143,33 @@ INSTANTIATE_TEST_SUITE_P(Addresses, WireStream,
                              if (address.param.guests) return "guests";
                              return address.param.local ? "local" : "other_loopback_seek";
                          });
+
+// A chosen size: ffmpeg scales to it, grey frames larger than a pipe keeps
+// whole are shown whole, and each row is two buttons. A stand-in ffmpeg whose
+// frame is no picture leaves --keep-aspect the whole box, after one line.
+TEST_F(PlaybackTest, SizedFramesShownWholeInRowsOfTwoButtons)
+{
+    FakeLfs& lfs = start_lfs();
+    write_plan("frame 9600 0\nsleep 100\nframe 9600 255\nsleep 100\n");
+    const RunOutcome outcome = play(arguments({"-r", "1000", "--resolution", "160x60", "--keep-aspect"}));
+    ASSERT_EQ(outcome.exit_status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "lumaflick: the video's shape could not be learnt, so it fills the picture: ffmpeg's frame "
+                           "is not a PPM image\n");
+    EXPECT_EQ(outcome.out, "Runnin'\nRead bytes: 18kB, Skipped 0 frames (0%)\n");
+    ASSERT_TRUE(lfs.wait_closed(5s));
+    // The probe ran first.
+    const auto runs = read_scripted_log(log_);
+    ASSERT_EQ(runs.size(), 2U);
+    EXPECT_EQ(runs[1].args, (std::vector<std::string>{"-re", "-i", video_, "-vf", "scale=160:60,fps=1000,format=gray",
+                                                      "-f", "rawvideo", "-"}));
+    // Where each button goes is picture_test's.
+    const auto buttons = of_type(lfs.packets().packets, insim::ISP_BTN);
+    ASSERT_EQ(buttons.size(), 240U);
+    for (std::size_t k = 0; k < buttons.size(); ++k) {
+        EXPECT_EQ(button(buttons[k]).click_id, 1 + k % 120);
+        EXPECT_EQ(button(buttons[k]).text, row_of(k < 120 ? "^0_" : "^7_")) << k;
+    }
+}
 
 }  // namespace
 }  // namespace lumaflick::test

@@ -154,6 +154,71 @@ std::vector<std::byte> shown(FrameUpdate& update, std::span<const std::uint8_t> 
     return {block.begin(), block.end()};
 }
 
+// Rows wider than 80 pixels: each button holds its part of the row as the
+// plain rules draw it, where the geometry puts it, aligned towards its
+// neighbours; a change within one button sends that button alone.
+TEST(FrameUpdate, SplitsWideRowsIntoButtons)
+{
+    const Geometry g{.width = 170, .rows = 5, .left = 10, .top = 4, .row_height = 2, .first_click_id = 20};
+    const std::uint8_t lefts[] = {10, 90, 170}, widths[] = {80, 80, 10}, styles[] = {32 | 128, 32, 32 | 64};
+    for (const std::size_t pixel_size : {1, 3}) {
+        SCOPED_TRACE(pixel_size);
+        auto update = pixel_size == 3 ? FrameUpdate::colour(Packing::full, g)
+                                      : FrameUpdate::grey(DEFAULT_GLYPHS, Packing::full, g);
+        auto frame = noise(g.pixels() * pixel_size, 7);
+        // Two pixels of button 10 that trade places later, keeping the mean.
+        const std::size_t at = (3 * g.width + 100) * pixel_size;
+        std::fill_n(frame.begin() + static_cast<std::ptrdiff_t>(at), pixel_size, 0);
+        std::fill_n(frame.begin() + static_cast<std::ptrdiff_t>(at + pixel_size), pixel_size, 255);
+        const std::string text = pixel_size == 3 ? plain::colour_text(frame, g.width)
+                                                 : plain::grey_text(frame, DEFAULT_GLYPHS, g.width);
+        const auto lines = plain::lines_of(text);
+        const auto block = shown(update, frame);
+        ASSERT_EQ(block.size(), 15 * sizeof(insim::IS_BTN));
+        for (std::size_t k = 0; k < 15; ++k) {
+            const auto* head = reinterpret_cast<const std::uint8_t*>(block.data() + k * sizeof(insim::IS_BTN));
+            const std::vector<std::uint8_t> expected{63, 45, 1, 255, static_cast<std::uint8_t>(20 + k), 0, styles[k % 3],
+                                                     0, lefts[k % 3], static_cast<std::uint8_t>(4 + 2 * (k / 3)),
+                                                     widths[k % 3], 2};
+            EXPECT_EQ(std::vector<std::uint8_t>(head, head + 12), expected) << "button " << k;
+            const char* button_text = reinterpret_cast<const char*>(head) + 12;
+            EXPECT_EQ(std::string(button_text, strnlen(button_text, 240)), lines.at(k)) << "button " << k;
+        }
+        std::swap_ranges(frame.begin() + static_cast<std::ptrdiff_t>(at),
+                         frame.begin() + static_cast<std::ptrdiff_t>(at + pixel_size),
+                         frame.begin() + static_cast<std::ptrdiff_t>(at + pixel_size));
+        const auto changed = shown(update, frame);
+        ASSERT_EQ(changed.size(), sizeof(insim::IS_BTN));
+        EXPECT_EQ(std::to_integer<int>(changed[4]), 30);
+    }
+}
+
+// Geometries are {width, rows, left, top, row height}.
+TEST(FitToShape, TheLargestPictureOfTheShapeCentredInTheBox)
+{
+    const Geometry box{};
+    const Geometry quarter{.width = 160, .rows = 60, .row_height = 3};
+    const Geometry right_edge{.width = 100, .rows = 10, .left = 160, .row_height = 1};
+    const struct {
+        Geometry box;
+        DisplaySize shape;
+        Geometry expected;
+    } cases[] = {
+        {box, {1280, 720}, {80, 22, 0, 24, 6}},
+        {box, {720, 1280}, {33, 30, 70, 0, 6}},
+        {box, {1, 1}, {60, 30, 30, 0, 6}},
+        {box, {100000, 1}, {80, 1, 0, 87, 6}},
+        {box, {1, 100000}, {1, 30, 118, 0, 6}},
+        {quarter, {1280, 720}, {160, 45, 0, 22, 3}},
+        {quarter, {720, 1280}, {66, 60, 70, 0, 3}},  // 67 pixels would be 100.5 units
+        {right_edge, {9, 2}, {90, 10, 160, 0, 1}},   // centring would put L at 202
+        {box, {0, 720}, box},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fit_to_shape(c.box, c.shape), c.expected) << c.shape.width << "x" << c.shape.height;
+    }
+}
+
 // Known frames, in the order they are shown: what each sends.
 TEST(FrameUpdate, SendsOnlyChangedRows)
 {

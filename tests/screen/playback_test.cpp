@@ -35,8 +35,9 @@ insim_screen::Picture picture_of(const std::string& text)
     std::size_t line = 0;
     for (std::size_t from = 0; from < text.size(); ++line) {
         const std::size_t end = text.find('\n', from);
-        screen.set(g.click_id(line),
-                   {g.left, g.row_top(line), g.button_width(), g.row_height, 32, text.substr(from, end - from)});
+        const lumaflick::ButtonPlace place = g.button(line);
+        screen.set(place.click_id,
+                   {place.left, place.top, place.width, g.row_height, 32, text.substr(from, end - from)});
         from = end + 1;
     }
     insim_screen::Picture picture;

@@ -20,7 +20,14 @@ namespace plain {
 
 inline constexpr std::size_t WIDTH = lumaflick::DEFAULT_GEOMETRY.width;
 
-inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::array<std::string, 4>& glyphs)
+// A line ends each button: 80 pixels of a row, or its end.
+inline bool ends_line(std::size_t i, std::size_t width, std::size_t pixels)
+{
+    return i % width % 80 == 79 || i % width == width - 1 || i + 1 == pixels;
+}
+
+inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::array<std::string, 4>& glyphs,
+                             std::size_t width = WIDTH)
 {
     std::uint64_t sum = 0;
     for (const auto pixel : pixels) sum += pixel;
@@ -32,20 +39,20 @@ inline std::string grey_text(std::span<const std::uint8_t> pixels, const std::ar
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const std::uint64_t v = pixels[i];
         text += glyphs[v < low ? 0 : v < mid ? 1 : v < high ? 2 : 3];
-        if (i % WIDTH == WIDTH - 1 || i + 1 == pixels.size()) text += '\n';
+        if (ends_line(i, width, pixels.size())) text += '\n';
     }
     return text;
 }
 
 // RGB pixels: each channel on where it exceeds 16 × its 4×4 Bayer rank + 8;
 // a pixel is "^N_" with N = R + 2G + 4B.
-inline std::string colour_text(std::span<const std::uint8_t> rgb)
+inline std::string colour_text(std::span<const std::uint8_t> rgb, std::size_t width = WIDTH)
 {
     constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
     std::string text;
     const std::size_t pixels = rgb.size() / 3;
     for (std::size_t i = 0; i < pixels; ++i) {
-        const int threshold = 16 * bayer[(i / WIDTH) % 4][(i % WIDTH) % 4] + 8;
+        const int threshold = 16 * bayer[(i / width) % 4][(i % width) % 4] + 8;
         int code = 0;
         for (int channel = 0; channel < 3; ++channel) {
             if (rgb[3 * i + static_cast<std::size_t>(channel)] > threshold) code += 1 << channel;
@@ -53,7 +60,7 @@ inline std::string colour_text(std::span<const std::uint8_t> rgb)
         text += '^';
         text += static_cast<char>('0' + code);
         text += '_';
-        if (i % WIDTH == WIDTH - 1 || i + 1 == pixels) text += '\n';
+        if (ends_line(i, width, pixels)) text += '\n';
     }
     return text;
 }

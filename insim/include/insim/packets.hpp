@@ -22,6 +22,8 @@ inline constexpr std::uint8_t INSIM_VERSION = 9;
 
 inline constexpr std::uint16_t ISF_LOCAL = 4;
 inline constexpr std::uint8_t ISB_DARK = 32;
+inline constexpr std::uint8_t ISB_LEFT = 64;
+inline constexpr std::uint8_t ISB_RIGHT = 128;
 
 inline constexpr std::size_t BUTTON_TEXT_SIZE = 240;
 inline constexpr std::size_t MESSAGE_SIZE = 64;
