@@ -320,9 +320,7 @@ Status check_program(std::string_view program)
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
 {
-    if (stdio.in == Stdio::pipe || stdio.err == Stdio::pipe) {
-        return Error::message("Only standard output can be a pipe");
-    }
+    if (stdio.in == Stdio::pipe) return Error::message("Standard input cannot be a pipe");
     // A NUL would silently cut an argument short.
     if (has_nul(program)) return system_error(EINVAL);
     for (const auto& argument : arguments) {
@@ -350,6 +348,13 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
         if (!made) return std::move(made).error();
         output = std::move(*made);
         plan.stdio[1] = output.write.get();
+    }
+    Pipe errors;
+    if (stdio.err == Stdio::pipe) {
+        auto made = make_pipe();
+        if (!made) return std::move(made).error();
+        errors = std::move(*made);
+        plan.stdio[2] = errors.write.get();
     }
     Fd null_in;
     Fd null_out;
@@ -384,6 +389,7 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     ChildProcess child(std::make_unique<ChildProcess::Handle>(pid));
     report->write.reset();
     output.write.reset();
+    errors.write.reset();
 
     int exec_error = 0;
     ssize_t got = -1;
@@ -399,6 +405,9 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     started.child = std::move(child);
     if (stdio.out == Stdio::pipe) {
         started.output = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(output.read)}));
+    }
+    if (stdio.err == Stdio::pipe) {
+        started.errors = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(errors.read)}));
     }
     return started;
 }
