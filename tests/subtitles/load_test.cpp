@@ -1,0 +1,145 @@
+#include "subtitles/load.hpp"
+
+#include <array>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <gtest/gtest.h>
+
+#include "scripted_decoder_setup.hpp"
+#include "test_env.hpp"
+#include "video/process.hpp"
+
+namespace lumaflick {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedDecoderSetup;
+
+// The load, run on a runtime of its own; `cancel_after` cancels it as a signal would.
+Result<Cues> load(CueSource source, std::optional<std::chrono::milliseconds> cancel_after = std::nullopt)
+{
+    asio::io_context context;
+    asio::cancellation_signal cancel;
+    std::optional<Result<Cues>> result;
+    const auto run = [&]() -> asio::awaitable<void> {
+        result = co_await load_cues(context.get_executor(), std::move(source));
+    };
+    asio::co_spawn(context, run(), asio::bind_cancellation_slot(cancel.slot(), [](std::exception_ptr failure) {
+                       if (failure) std::rethrow_exception(failure);
+                   }));
+    asio::steady_timer timer(context, cancel_after.value_or(0ms));
+    if (cancel_after) timer.async_wait([&](std::error_code) { cancel.emit(asio::cancellation_type::terminal); });
+    context.run_for(20s);
+    if (!result) return Error::message("the load did not end");
+    return std::move(*result);
+}
+
+std::string text_of(const Result<Cues>& cues)
+{
+    if (!cues) return "error: " + cues.error().text();
+    std::string text;
+    for (const Cue& cue : *cues) text += std::to_string(cue.start.count() / 1000) + " " + cue.text + ";";
+    return text;
+}
+
+TEST(LoadCues, AnSrtFileIsReadDirectly)
+{
+    test::TempDir dir;
+    const std::string srt = dir.write("f\xc3\xa9.SRT", "1\n00:00:01,000 --> 00:00:02,000\nHi\n").string();
+    EXPECT_EQ(text_of(load({"no-such-ffmpeg", srt, std::nullopt, "v.mp4"})), "1000 Hi;");
+    EXPECT_EQ(text_of(load({"ffmpeg", (dir.path() / "none.srt").string(), std::nullopt, "v.mp4"})),
+              "error: cannot read the subtitles '" + (dir.path() / "none.srt").string() + "': No such file or directory");
+    EXPECT_EQ(text_of(load({"ffmpeg", dir.write("big.srt", std::string(MOST_CUE_BYTES + 1, 'x')).string(), {}, "v"})),
+              "error: more than 10 MB in the subtitles '" + (dir.path() / "big.srt").string() + "'");
+    EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, std::nullopt, "v.mp4"})), "");
+}
+
+TEST(LoadCues, OtherFilesAndTracksGoThroughFfmpeg)
+{
+    test::TempDir dir;
+    const std::string vtt = dir.write("a.vtt", "WEBVTT\n").string();
+    const std::string srt_out = "say 1\nsay 00:00:01,500 --> 00:00:02,000\nsay <i>Hi</i>\n";
+    const struct {
+        std::string plan;
+        std::optional<std::string> file;
+        std::optional<std::uint64_t> track;
+        std::string expected;
+    } cases[] = {
+        {srt_out, vtt, std::nullopt, "1500 Hi;"},
+        {srt_out, std::nullopt, 2, "1500 Hi;"},
+        {"complain Stream map '0:s:3' matches no streams.\ncomplain To ignore this, add a trailing '?' to the map.\n"
+         "exit 1\n",
+         std::nullopt, 3, "error: 'v.mkv' has no subtitle track 3"},
+        {"complain Stream map '0:s:0' matches no streams.\nexit 1\n", vtt, std::nullopt,
+         "error: '" + vtt + "' holds no subtitles"},
+        {"complain Subtitle encoding currently only possible from text to text or bitmap to bitmap\nexit 1\n",
+         std::nullopt, 0, "error: subtitle track 0 of 'v.mkv' holds pictures, not text"},
+        {"complain v.mkv: Invalid data found when processing input\nexit 1\n", std::nullopt, 0,
+         "error: ffmpeg could not read subtitle track 0 of 'v.mkv': v.mkv: Invalid data found when processing input"},
+        {"exit 1\n", std::nullopt, 0, "error: ffmpeg could not read subtitle track 0 of 'v.mkv'"},
+        {"exit 0\n", std::nullopt, 1, "error: no cue in subtitle track 1 of 'v.mkv'"},
+        // Refused once it passes 10 MB, and ffmpeg is not waited for.
+        {"say-bytes 10485761\nhang 60000\n", std::nullopt, 0, "error: more than 10 MB in subtitle track 0 of 'v.mkv'"},
+    };
+    for (const auto& c : cases) {
+        const ScriptedDecoderSetup setup(c.plan);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(text_of(load({ScriptedDecoderSetup::program(), c.file, c.track, "v.mkv"})), c.expected) << c.plan;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << c.plan;
+        const auto runs = setup.runs();
+        ASSERT_EQ(runs.size(), 1u) << c.plan;
+        EXPECT_EQ(runs[0].args, subtitle_arguments(c.file.value_or("v.mkv"), c.track.value_or(0)));
+    }
+    EXPECT_EQ(text_of(load({"no-such-ffmpeg", std::nullopt, 0, "v.mkv"})).rfind(
+                  "error: cannot start 'no-such-ffmpeg' to read subtitle track 0 of 'v.mkv': ", 0),
+              0u);
+}
+
+TEST(LoadCues, CancellingEndsFfmpeg)
+{
+    const ScriptedDecoderSetup setup("say 1\nhang 60000\n");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(text_of(load({ScriptedDecoderSetup::program(), std::nullopt, 0, "v.mkv"}, 200ms)),
+              "error: reading subtitle track 0 of 'v.mkv' was interrupted");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+// Waits for ffmpeg through the end of its output; false when it cannot start.
+bool run_ffmpeg(const std::vector<std::string>& arguments)
+{
+    auto started = start_process("ffmpeg", arguments, {.out = Stdio::pipe, .err = Stdio::inherit});
+    if (!started) return false;
+    std::array<std::byte, 256> sink{};
+    for (auto n = started->output.read(sink); n && *n > 0; n = started->output.read(sink)) {
+    }
+    return true;
+}
+
+TEST(LoadCues, RealFfmpegReadsWebVttAndATrackOfAVideo)
+{
+    if (!check_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is not on the search path";
+    test::TempDir dir;
+    const std::string vtt =
+        dir.write("a.vtt", "WEBVTT\n\n00:00.500 --> 00:01.000 align:start\n<b>\xc4\x9b</b> &amp; x\n\n"
+                           "00:01.000 --> 00:02.000\none\ntwo\n")
+            .string();
+    const std::string mkv = (dir.path() / "a.mkv").string();
+    ASSERT_TRUE(run_ffmpeg({"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5", "-i", vtt,
+                            "-t", "2", "-map", "0:v", "-map", "1:s", "-c:s", "srt", "-y", mkv}));
+    for (const CueSource& source : {CueSource{"ffmpeg", vtt, std::nullopt, "v"}, CueSource{"ffmpeg", {}, 0, mkv}}) {
+        EXPECT_EQ(text_of(load(source)), "500 \xc4\x9b & x;1000 one\ntwo;");
+    }
+    EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, 1, mkv})), "error: '" + mkv + "' has no subtitle track 1");
+}
+
+}  // namespace
+}  // namespace lumaflick
