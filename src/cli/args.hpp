@@ -31,6 +31,9 @@ struct Args {
     Geometry geometry;
     // Bytes of buttons a second, at least one button's.
     std::optional<std::uint64_t> bandwidth;
+    // Cues from a file, or from a track of the video (0 is the first).
+    std::optional<std::string> subtitles;
+    std::optional<std::uint64_t> subtitle_track;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

@@ -19,7 +19,7 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset, position, row_height, first_click_id, bandwidth
+    av_offset, position, row_height, first_click_id, bandwidth, subtitles, subtitle_track
 };
 
 enum class ValueType { socket_address_v4, text, u64, i64, position, flag };
@@ -39,7 +39,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 18> OPTIONS{{
+inline constexpr std::array<OptionDef, 20> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -102,6 +102,15 @@ inline constexpr std::array<OptionDef, 18> OPTIONS{{
      "longest go first; the others follow as the budget allows, so a moving picture lags and a still one becomes "
      "exact. From 252 (one button) to 1000000000. Best with --compact: at a quarter of the unlimited stream the "
      "picture follows the video more closely than at a lowered --rate of the same bytes."},
+    {OptionId::subtitles, '\0', "subtitles", "FILE", ValueType::text, 1, false, false, "",
+     "Show the subtitles of FILE under the picture",
+     "Show the subtitles of FILE under the picture.\n\nAn .srt file is read directly; any other (.vtt, .ass, a video "
+     "with a text track) through ffmpeg. Two lines as wide as the picture, under it or, without room there, above "
+     "it, with the two ClickIDs after the picture's. Cannot be combined with --subtitle-track."},
+    {OptionId::subtitle_track, '\0', "subtitle-track", "N", ValueType::u64, 1, false, false, "",
+     "Show the video's subtitle track N (0 is the first) under the picture",
+     "Show the video's subtitle track N (0 is the first) under the picture.\n\nRead through ffmpeg before playback; "
+     "tracks of pictures (DVD, Blu-ray) cannot be shown. Cannot be combined with --subtitles."},
 }};
 
 inline constexpr bool options_in_id_order()
