@@ -18,6 +18,8 @@
 #include "lfs_link.hpp"
 #include "picture/byte_budget.hpp"
 #include "picture/frame_update.hpp"
+#include "subtitles/load.hpp"
+#include "subtitles/subtitle_lines.hpp"
 #include "playback_events.hpp"
 #include "video/decoder.hpp"
 #include "video/frame_source.hpp"
@@ -77,7 +79,7 @@ FrameUpdate make_frame_update(const Args& args)
 class Playback {
 public:
     Playback(const asio::any_io_executor& executor, Args args, insim::InSimConnection connection, bool local,
-             std::chrono::milliseconds keepalive_interval)
+             std::chrono::milliseconds keepalive_interval, const Cues& cues)
         : executor_(executor), args_(std::move(args)), connection_(std::move(connection)),
           events_(executor, connection_), screens_(local), timeline_(args_.s, args_.t, args_.rate),
           controls_(timeline_), keepalive_interval_(keepalive_interval), update_(make_frame_update(args_))
@@ -88,6 +90,10 @@ public:
             budget_.emplace(*args_.bandwidth, frame_interval, now());
             order_rule_.tick = frame_interval;
             order_rule_.urgent_after = urgent_after(*args_.bandwidth, args_.geometry.rows, frame_interval);
+        }
+        if (!cues.empty()) {
+            subtitles_.emplace(cues, subtitle_placement(args_.geometry),
+                               args_.compact ? Packing::shortest : Packing::full);
         }
     }
 
@@ -122,6 +128,7 @@ private:
     asio::awaitable<Status> send_rows(std::span<const std::byte> rows);
     asio::awaitable<Status> send_due();
     asio::awaitable<Status> send_within_budget();
+    asio::awaitable<Status> send_subtitles();
     asio::awaitable<Status> keep_alive();
     asio::awaitable<Status> send(std::span<const std::byte> packets);
 
@@ -130,7 +137,9 @@ private:
     {
         TimePoint deadline = sound_due_ ? std::min(keepalive_due(), *sound_due_) : keepalive_due();
         // Rows that wait for the budget go when it next allows, frame or not.
-        if (budget_ && (update_.pending() || screens_.owes())) deadline = std::min(deadline, budget_->next_chance(now()));
+        if (budget_ && (update_.pending() || screens_.owes() || (subtitles_ && subtitles_->pending()))) {
+            deadline = std::min(deadline, budget_->next_chance(now()));
+        }
         return deadline;
     }
 
@@ -156,6 +165,7 @@ private:
     std::optional<FrameSource> source_;
     FrameUpdate update_;
     std::optional<ByteBudget> budget_;
+    std::optional<SubtitleLines> subtitles_;
     RowOrderRule order_rule_;
     // A decoder runs; frames read before this run began.
     bool running_ = false;
@@ -287,9 +297,12 @@ asio::awaitable<Status> Playback::play()
             if ((*frame)->empty()) break;
             const FrameCounters& counters = source_->counters();
             timeline_.shown(counters.shown + counters.skipped - frames_before_run_);
+            if (subtitles_) subtitles_->take(timeline_.shown_at());
             if (budget_) {
                 update_.take(**frame, now());
                 if (auto sent = co_await send_within_budget(); !sent) co_return sent;
+            } else if (auto lines = co_await send_subtitles(); !lines) {
+                co_return lines;
             } else if (auto sent = co_await send_rows(update_.changes(**frame)); !sent) {
                 co_return sent;
             }
@@ -434,6 +447,16 @@ asio::awaitable<Status> Playback::send_due()
     co_return ok();
 }
 
+asio::awaitable<Status> Playback::send_subtitles()
+{
+    if (!subtitles_ || !subtitles_->pending()) co_return ok();
+    const auto lines = subtitles_->buttons();
+    if (auto sent = co_await send(screens_.show(lines)); !sent) co_return sent;
+    screens_.written(lines);
+    subtitles_->written();
+    co_return ok();
+}
+
 asio::awaitable<Status> Playback::send_rows(std::span<const std::byte> rows)
 {
     if (!rows.empty()) {
@@ -457,6 +480,15 @@ asio::awaitable<Status> Playback::send_within_budget()
         allowance = budget_->allowance(now());
     }
     screens_.due_written();
+    // A late word is worse than a late row.
+    if (allowance > 0 && subtitles_ && subtitles_->pending()) {
+        const auto lines = subtitles_->buttons();
+        if (auto sent = co_await send(screens_.show(lines)); !sent) co_return sent;
+        budget_->spend(lines.size(), now());
+        screens_.written(lines);
+        subtitles_->written();
+        allowance = budget_->allowance(now());
+    }
     if (allowance <= 0 || !update_.pending()) co_return ok();
     const auto rows = update_.rows(allowance, now(), order_rule_);
     if (rows.empty()) co_return ok();
@@ -508,6 +540,10 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // A signal cancels the playback; every wait then fails and is handled as
     // an error, rather than thrown through our code.
     co_await asio::this_coro::throw_if_cancelled(false);
+    // The cues are read whole before anything else.
+    CueSource source{args.ffmpeg_path, args.subtitles, args.subtitle_track, args.video_path};
+    auto cues = co_await load_cues(co_await asio::this_coro::executor, std::move(source));
+    if (!cues) co_return std::move(cues).error();
 
     // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
@@ -524,7 +560,7 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     if (!connection) co_return connect_failed(std::move(connection).error());
 
     Playback playback(co_await asio::this_coro::executor, std::move(args), std::move(*connection), local,
-                      keepalive_interval);
+                      keepalive_interval, *cues);
     Status outcome = co_await playback.run();
     co_await playback.stop();
     co_return outcome;
