@@ -42,7 +42,8 @@ std::string ffmpeg_refusal(std::string_view what, std::string_view input, std::o
 // Every cue, read whole before playback, or the error that names the file or
 // track and the reason. ffmpeg's output and error are read on the runtime;
 // cancelling the coroutine ends ffmpeg and gives an error. A source with
-// neither a file nor a track gives no cues.
+// neither a file nor a track gives no cues. Pass a named source: GCC 12
+// destroys a temporary argument of a coroutine twice.
 asio::awaitable<Result<Cues>> load_cues(asio::any_io_executor executor, CueSource source);
 
 }  // namespace lumaflick
