@@ -1,8 +1,10 @@
 #include "console.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 
+#include "lfs_text.hpp"
 #include "png_image.hpp"
 #include "terminal.hpp"
 
@@ -16,6 +18,24 @@ void put(std::FILE* file, std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fflush(file);
+}
+
+// A button that holds words rather than picture glyphs: a letter, a digit
+// or a character beyond ASCII other than a block or box drawing one.
+bool holds_words(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (std::isalnum(byte) != 0) return true;
+        // U+2500 to U+259F: E2 94 80 to E2 96 9F.
+        if (byte >= 0x80 && byte < 0xc0) continue;
+        if (byte >= 0xc0 && !(byte == 0xe2 && i + 1 < text.size() &&
+                              static_cast<unsigned char>(text[i + 1]) >= 0x94 &&
+                              static_cast<unsigned char>(text[i + 1]) <= 0x96)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -124,7 +144,17 @@ void Console::redraw(Clients clients)
     char header[200];
     std::snprintf(header, sizeof header, "insim-screen %s%s  client %s  frames %" PRIu64 "  buttons %zu",
                   config_.listen.c_str(), screen, names.c_str(), frames, buttons);
-    footer_lines_.assign(footer_.begin(), footer_.end());
+    // Text buttons (subtitles) as they read, then the latest messages.
+    footer_lines_.clear();
+    if (shown != nullptr) {
+        for (std::size_t id = 0; id < MAX_BUTTONS; ++id) {
+            const Button* button = shown->screen.find(static_cast<std::uint8_t>(id));
+            if (button == nullptr) continue;
+            std::string text = lfs_to_utf8(button->text);
+            if (holds_words(text)) footer_lines_.push_back("text " + std::to_string(id) + ": " + text);
+        }
+    }
+    footer_lines_.insert(footer_lines_.end(), footer_.begin(), footer_.end());
     ansi_screen(picture_, header, footer_lines_, frame_);
     put(out_, frame_);
 }
