@@ -74,7 +74,8 @@ struct Drain {
     bool ended = false;
     bool over = false;
     std::optional<Error> error;
-    std::array<std::byte, 16384> buffer{};
+    // Off the coroutine frame, which is then small enough for Asio's recycled frames.
+    std::vector<std::byte> buffer = std::vector<std::byte>(16384);
 
     void read(asio::steady_timer& wake)
     {
@@ -106,8 +107,59 @@ bool cancelled(const asio::cancellation_state& state)
     return state.cancelled() != asio::cancellation_type::none;
 }
 
-asio::awaitable<Result<Cues>> through_ffmpeg(asio::any_io_executor executor, const CueSource& source)
+}  // namespace
+
+bool reads_directly(std::string_view path) noexcept
 {
+    if (path.size() < 4) return false;
+    const std::string_view end = path.substr(path.size() - 4);
+    return end[0] == '.' && (end[1] | 0x20) == 's' && (end[2] | 0x20) == 'r' && (end[3] | 0x20) == 't';
+}
+
+std::vector<std::string> subtitle_arguments(const std::string& input, std::uint64_t track)
+{
+    return {"-nostdin", "-v", "error", "-i", input, "-map", "0:s:" + std::to_string(track), "-f", "srt", "-"};
+}
+
+std::string ffmpeg_refusal(std::string_view what, std::string_view input, std::optional<std::uint64_t> track,
+                           std::string_view errors)
+{
+    if (errors.find("matches no streams") != std::string_view::npos) {
+        if (track) return in_quotes(input) + " has no subtitle track " + std::to_string(*track);
+        return in_quotes(input) + " holds no subtitles";
+    }
+    if (errors.find("only possible from text to text or bitmap to bitmap") != std::string_view::npos) {
+        return "subtitle track " + std::to_string(track.value_or(0)) + " of " + in_quotes(input) +
+               " holds pictures, not text";
+    }
+    std::string_view first = errors.substr(0, std::min(errors.find_first_of("\r\n"), errors.size()));
+    if (first.empty()) return "ffmpeg could not read " + std::string(what);
+    return "ffmpeg could not read " + std::string(what) + ": " + std::string(first);
+}
+
+// GCC 12 for Windows inlines Asio's frame allocation into this coroutine and
+// then takes its matching delete for a mismatched one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+asio::awaitable<Result<Cues>> load_cues(asio::any_io_executor executor, CueSource source)
+{
+    co_await asio::this_coro::throw_if_cancelled(false);
+    if (!source.file && !source.track) co_return Cues{};
+    if (source.file && reads_directly(*source.file)) {
+        const std::string what = "the subtitles " + in_quotes(*source.file);
+        auto bytes = read_file(*source.file, what);
+        if (!bytes) co_return std::move(bytes).error();
+        co_return parse_srt(*bytes, what);
+    }
+    // A file we cannot open is said as such, not in ffmpeg's words; a URL is ffmpeg's to open.
+    if (source.file && source.file->find("://") == std::string::npos) {
+        if (auto bytes = read_file_start(*source.file, "the subtitles " + in_quotes(*source.file)); !bytes) {
+            co_return std::move(bytes).error();
+        }
+    }
+
     const std::string& input = source.file ? *source.file : source.video;
     const std::uint64_t track = source.track.value_or(0);
     const std::string what = source.file ? "the subtitles " + in_quotes(input)
@@ -168,54 +220,8 @@ asio::awaitable<Result<Cues>> through_ffmpeg(asio::any_io_executor executor, con
     if (out.error) co_return Error::message("cannot read " + what + " from ffmpeg: " + out.error->text());
     co_return parse_srt(out.bytes, what);
 }
-
-}  // namespace
-
-bool reads_directly(std::string_view path) noexcept
-{
-    if (path.size() < 4) return false;
-    const std::string_view end = path.substr(path.size() - 4);
-    return end[0] == '.' && (end[1] | 0x20) == 's' && (end[2] | 0x20) == 'r' && (end[3] | 0x20) == 't';
-}
-
-std::vector<std::string> subtitle_arguments(const std::string& input, std::uint64_t track)
-{
-    return {"-nostdin", "-v", "error", "-i", input, "-map", "0:s:" + std::to_string(track), "-f", "srt", "-"};
-}
-
-std::string ffmpeg_refusal(std::string_view what, std::string_view input, std::optional<std::uint64_t> track,
-                           std::string_view errors)
-{
-    if (errors.find("matches no streams") != std::string_view::npos) {
-        if (track) return in_quotes(input) + " has no subtitle track " + std::to_string(*track);
-        return in_quotes(input) + " holds no subtitles";
-    }
-    if (errors.find("only possible from text to text or bitmap to bitmap") != std::string_view::npos) {
-        return "subtitle track " + std::to_string(track.value_or(0)) + " of " + in_quotes(input) +
-               " holds pictures, not text";
-    }
-    std::string_view first = errors.substr(0, std::min(errors.find_first_of("\r\n"), errors.size()));
-    if (first.empty()) return "ffmpeg could not read " + std::string(what);
-    return "ffmpeg could not read " + std::string(what) + ": " + std::string(first);
-}
-
-asio::awaitable<Result<Cues>> load_cues(asio::any_io_executor executor, CueSource source)
-{
-    co_await asio::this_coro::throw_if_cancelled(false);
-    if (!source.file && !source.track) co_return Cues{};
-    if (source.file && reads_directly(*source.file)) {
-        const std::string what = "the subtitles " + in_quotes(*source.file);
-        auto bytes = read_file(*source.file, what);
-        if (!bytes) co_return std::move(bytes).error();
-        co_return parse_srt(*bytes, what);
-    }
-    // A file we cannot open is said as such, not in ffmpeg's words; a URL is ffmpeg's to open.
-    if (source.file && source.file->find("://") == std::string::npos) {
-        if (auto bytes = read_file_start(*source.file, "the subtitles " + in_quotes(*source.file)); !bytes) {
-            co_return std::move(bytes).error();
-        }
-    }
-    co_return co_await through_ffmpeg(std::move(executor), source);
-}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace lumaflick
