@@ -114,7 +114,7 @@ bool run_ffmpeg(const std::vector<std::string>& arguments)
     return true;
 }
 
-TEST(LoadCues, RealFfmpegReadsWebVttAndATrackOfAVideo)
+TEST(LoadCues, RealFfmpegReadsWebVttAndTextTracksAndRefusesPictures)
 {
     if (!check_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is not on the search path";
     test::TempDir dir;
@@ -129,6 +129,13 @@ TEST(LoadCues, RealFfmpegReadsWebVttAndATrackOfAVideo)
         EXPECT_EQ(text_of(load(source)), "500 \xc4\x9b & x;1000 one\ntwo;");
     }
     EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, 1, mkv})), "error: '" + mkv + "' has no subtitle track 1");
+    // Two empty display sets of Blu-ray subtitles make a track of pictures.
+    const std::string sup = dir.write("a.sup", std::string("PG\0\0\0\0\0\0\0\0\x80\0\0PG\0\0\x10\0\0\0\0\0\x80\0\0", 26)).string();
+    const std::string pictures = (dir.path() / "pictures.mkv").string();
+    ASSERT_TRUE(run_ffmpeg({"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5", "-i", sup,
+                            "-t", "1", "-map", "0:v", "-map", "1:s", "-c:s", "copy", "-y", pictures}));
+    EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, 0, pictures})),
+              "error: subtitle track 0 of '" + pictures + "' holds pictures, not text");
 }
 
 }  // namespace
