@@ -6,6 +6,7 @@
 
 #include "lfs_text.hpp"
 #include "png_image.hpp"
+#include "text_image.hpp"
 #include "terminal.hpp"
 
 namespace insim_screen {
@@ -18,24 +19,6 @@ void put(std::FILE* file, std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fflush(file);
-}
-
-// A button that holds words rather than picture glyphs: a letter, a digit
-// or a character beyond ASCII other than a block or box drawing one.
-bool holds_words(std::string_view text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (std::isalnum(byte) != 0) return true;
-        // U+2500 to U+259F: E2 94 80 to E2 96 9F.
-        if (byte >= 0x80 && byte < 0xc0) continue;
-        if (byte >= 0xc0 && !(byte == 0xe2 && i + 1 < text.size() &&
-                              static_cast<unsigned char>(text[i + 1]) >= 0x94 &&
-                              static_cast<unsigned char>(text[i + 1]) <= 0x96)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -93,11 +76,14 @@ void Console::draw(Clients clients, std::uint8_t ucid)
         if (const auto* connection = session->connections().last_seen(ucid)) screens.push_back(&connection->screen);
     }
     draw_screens(screens, picture_);
+    drawn_ = std::move(screens);
 }
 
 void Console::snapshot(const std::string& path, std::string& report)
 {
-    if (auto written = write_png(path, picture_image(picture_)); !written) {
+    RgbImage image = picture_image(picture_);
+    draw_words(image, drawn_);
+    if (auto written = write_png(path, image); !written) {
         fail(written.failure());
     } else {
         report += "snapshot written to " + path + "\n";
