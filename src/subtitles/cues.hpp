@@ -35,6 +35,7 @@ Result<Cues> parse_srt(std::string_view bytes, std::string_view name);
 // end. Where cues overlap, the one that started last shows.
 class CueTimeline {
 public:
+    // `cues` ordered by start, as parse_srt gives them.
     explicit CueTimeline(const Cues& cues);
 
     // The index in `cues` of the cue on at `position`, if any.

@@ -19,6 +19,13 @@ namespace lumaflick {
 // rows, a line is shown only once its packet is written; until then it
 // is pending. Nothing goes before the first cue; afterwards only lines that
 // change. Every cue's lines are converted for LFS once, up front.
+//
+// The driver, after each frame shown: take(timeline.shown_at()); then, before
+// the picture's rows, send screens.show(buttons()) and, once written, call
+// screens.written(those buttons) and written(). Screens keeps the latest
+// button of each ClickID, so joining and re-asking guests get the current
+// lines and those who cleared get none. Under a budget the lines go first,
+// while the allowance is above zero, and count against it.
 class SubtitleLines {
 public:
     SubtitleLines(const Cues& cues, const SubtitlePlacement& placement, Packing packing);
