@@ -103,39 +103,35 @@ TEST(LoadCues, CancellingEndsFfmpeg)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
-// Waits for ffmpeg through the end of its output; false when it cannot start.
-bool run_ffmpeg(const std::vector<std::string>& arguments)
+// A video with the track `subtitles` as its only subtitle track, made by the real ffmpeg.
+std::string mux(const test::TempDir& dir, const std::string& subtitles, const std::string& codec)
 {
+    const std::string video = (dir.path() / (codec + ".mkv")).string();
+    const std::vector<std::string> arguments{"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5",
+                                             "-i", subtitles, "-t", "2", "-map", "0:v", "-map", "1:s", "-c:s", codec,
+                                             "-y", video};
     auto started = start_process("ffmpeg", arguments, {.out = Stdio::pipe, .err = Stdio::inherit});
-    if (!started) return false;
     std::array<std::byte, 256> sink{};
-    for (auto n = started->output.read(sink); n && *n > 0; n = started->output.read(sink)) {
+    for (auto got = started ? started->output.read(sink) : Result<std::size_t>(0); got && *got > 0;) {
+        got = started->output.read(sink);
     }
-    return true;
+    return video;
 }
 
 TEST(LoadCues, RealFfmpegReadsWebVttAndTextTracksAndRefusesPictures)
 {
     if (!check_program("ffmpeg")) GTEST_SKIP() << "ffmpeg is not on the search path";
     test::TempDir dir;
-    const std::string vtt =
-        dir.write("a.vtt", "WEBVTT\n\n00:00.500 --> 00:01.000 align:start\n<b>\xc4\x9b</b> &amp; x\n\n"
-                           "00:01.000 --> 00:02.000\none\ntwo\n")
-            .string();
-    const std::string mkv = (dir.path() / "a.mkv").string();
-    ASSERT_TRUE(run_ffmpeg({"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5", "-i", vtt,
-                            "-t", "2", "-map", "0:v", "-map", "1:s", "-c:s", "srt", "-y", mkv}));
-    for (const CueSource& source : {CueSource{"ffmpeg", vtt, std::nullopt, "v"}, CueSource{"ffmpeg", {}, 0, mkv}}) {
+    const std::string vtt = dir.write("a.vtt", "WEBVTT\n\n00:00.500 --> 00:01.000 align:start\n<b>\xc4\x9b</b> &amp; x\n\n"
+                                               "00:01.000 --> 00:02.000\none\ntwo\n").string();
+    const std::string mkv = mux(dir, vtt, "srt");
+    for (const CueSource& source : {CueSource{"ffmpeg", vtt, {}, "v"}, CueSource{"ffmpeg", {}, 0, mkv}}) {
         EXPECT_EQ(text_of(load(source)), "500 \xc4\x9b & x;1000 one\ntwo;");
     }
-    EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, 1, mkv})), "error: '" + mkv + "' has no subtitle track 1");
+    EXPECT_EQ(text_of(load({"ffmpeg", {}, 1, mkv})), "error: '" + mkv + "' has no subtitle track 1");
     // Two empty display sets of Blu-ray subtitles make a track of pictures.
-    const std::string sup = dir.write("a.sup", std::string("PG\0\0\0\0\0\0\0\0\x80\0\0PG\0\0\x10\0\0\0\0\0\x80\0\0", 26)).string();
-    const std::string pictures = (dir.path() / "pictures.mkv").string();
-    ASSERT_TRUE(run_ffmpeg({"-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5", "-i", sup,
-                            "-t", "1", "-map", "0:v", "-map", "1:s", "-c:s", "copy", "-y", pictures}));
-    EXPECT_EQ(text_of(load({"ffmpeg", std::nullopt, 0, pictures})),
-              "error: subtitle track 0 of '" + pictures + "' holds pictures, not text");
+    const std::string pictures = mux(dir, dir.write("a.sup", std::string("PG\0\0\0\0\0\0\0\0\x80\0\0PG\0\0\x10\0\0\0\0\0\x80\0\0", 26)).string(), "copy");
+    EXPECT_EQ(text_of(load({"ffmpeg", {}, 0, pictures})), "error: subtitle track 0 of '" + pictures + "' holds pictures, not text");
 }
 
 }  // namespace

@@ -58,19 +58,14 @@ TEST(LfsText, Conversions)
 
 TEST(LfsText, OnlyWholeCharactersWithTheirSwitchWithinTheLimit)
 {
-    const std::string text = "a\xc4\x9b\xd1\x88\xe6\x97\xa5";  // a, ^E ě, ^C ш, ^J 日: 1, 3, 3, 4 bytes
-    const struct {
-        std::size_t limit;
-        std::string bytes;
-    } cases[] = {
-        {0, ""}, {1, "61"}, {3, "61"}, {4, "615e45ec"}, {6, "615e45ec"}, {7, "615e45ec5e43f8"},
-        {10, "615e45ec5e43f8"}, {11, "615e45ec5e43f85e4a93fa"},
-    };
-    for (const auto& c : cases) {
-        std::string out = "x";
-        EXPECT_EQ(append_lfs(text, out, c.limit), c.bytes.size() / 2) << c.limit;
-        EXPECT_EQ(hex(out), "78" + c.bytes) << c.limit;
-    }
+    // a, ^E ě, ^C ш, ^J 日: 1, 3, 3 and 4 bytes.
+    const std::pair<std::size_t, std::string> cases[] = {
+        {0, ""}, {3, "61"}, {4, "615e45ec"}, {6, "615e45ec"}, {7, "615e45ec5e43f8"}, {11, "615e45ec5e43f85e4a93fa"}};
+    for (const auto& [limit, bytes] : cases) EXPECT_EQ(hex(to_lfs("a\xc4\x9b\xd1\x88\xe6\x97\xa5", limit)), bytes) << limit;
+    // The limit counts what is appended.
+    std::string out = "xy";
+    EXPECT_EQ(append_lfs("ab", out, 1), 1u);
+    EXPECT_EQ(out, "xya");
 }
 
 }  // namespace
