@@ -107,13 +107,11 @@ TEST(Timeline, TimesEachRun)
 TEST(Timeline, ShownAtIsTheLastFrameShown)
 {
     Timeline timeline(std::string("5"), std::nullopt, 30);
-    const std::pair<std::uint64_t, MediaTime> first_run[] = {{0, 5s}, {1, 5s}, {2, 5'033'333us}, {31, 6s}};
-    for (const auto& [shown, at] : first_run) {
-        timeline.shown(shown);
+    for (const auto& [shown, at] : {std::pair{0, 5'000'000us}, {1, 5'000'000us}, {2, 5'033'333us}, {31, 6'000'000us}}) {
+        timeline.shown(static_cast<std::uint64_t>(shown));
         EXPECT_EQ(timeline.shown_at(), at) << shown;
     }
     timeline.run_from(12s);
-    EXPECT_EQ(timeline.shown_at(), 12s);
     timeline.shown(4);
     EXPECT_EQ(timeline.shown_at(), 12'100'000us);
 }

@@ -20,10 +20,8 @@ TEST(WrapCue, TwoLinesAtMost)
         std::array<std::string, 2> lines;
     } cases[] = {
         {"one line", 10, {"", "one line"}},
-        {"exactly 10\n0123456789", 10, {"exactly 10", "0123456789"}},
         // Too long, or too many: joined, then greedily at spaces.
         {"the quick brown fox", 10, {"the quick", "brown fox"}},
-        {"a\nb\nc", 10, {"", "a b c"}},
         {"one\ntwo\nthree four five", 10, {"one two", "three four"}},
         // A word longer than a line is cut where the line ends; the rest is cut off.
         {"abcdefghijklmn", 10, {"abcdefghij", "klmn"}},
@@ -53,7 +51,7 @@ TEST(SubtitlePlacement, UnderThePictureElseAboveElseAProblem)
         EXPECT_FALSE(subtitle_problem(c.geometry));
         EXPECT_EQ(subtitle_placement(c.geometry), c.placement);
     }
-    EXPECT_EQ(subtitle_problem(geometry(0, 6, 209, 30))->text, "the subtitles' ClickIDs 239 and 240 must stay within 0-239");
+    EXPECT_EQ(subtitle_problem(geometry(0, 6, 209, 30))->limit, SubtitleLimit::click_ids);
     EXPECT_EQ(subtitle_problem(geometry(5, 6, 1, 31))->text, "the subtitles' two lines of height 5 fit neither under "
                                                              "the picture (T 191) nor above it (T 5): every T + H must "
                                                              "stay within 0-200");

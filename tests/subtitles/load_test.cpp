@@ -24,14 +24,17 @@ namespace {
 using namespace std::chrono_literals;
 using test::ScriptedDecoderSetup;
 
-// The load, run on a runtime of its own; `cancel_after` cancels it as a signal would.
-Result<Cues> load(CueSource source, std::optional<std::chrono::milliseconds> cancel_after = std::nullopt)
+// The load, run on a runtime of its own (`cancel_after` cancels it as a
+// signal would): each cue as "start text;", start in milliseconds; or the error.
+std::string load(CueSource source, std::optional<std::chrono::milliseconds> cancel_after = std::nullopt)
 {
     asio::io_context context;
     asio::cancellation_signal cancel;
-    std::optional<Result<Cues>> result;
+    std::string out = "the load did not end";
     const auto run = [&]() -> asio::awaitable<void> {
-        result = co_await load_cues(context.get_executor(), std::move(source));
+        const auto cues = co_await load_cues(context.get_executor(), std::move(source));
+        out = cues ? "" : "error: " + cues.error().text();
+        for (const Cue& cue : cues ? *cues : Cues{}) out += std::to_string(cue.start.count() / 1000) + " " + cue.text + ";";
     };
     asio::co_spawn(context, run(), asio::bind_cancellation_slot(cancel.slot(), [](std::exception_ptr failure) {
                        if (failure) std::rethrow_exception(failure);
@@ -39,16 +42,7 @@ Result<Cues> load(CueSource source, std::optional<std::chrono::milliseconds> can
     asio::steady_timer timer(context, cancel_after.value_or(0ms));
     if (cancel_after) timer.async_wait([&](std::error_code) { cancel.emit(asio::cancellation_type::terminal); });
     context.run_for(20s);
-    if (!result) return Error::message("the load did not end");
-    return std::move(*result);
-}
-
-std::string text_of(const Result<Cues>& cues)
-{
-    if (!cues) return "error: " + cues.error().text();
-    std::string text;
-    for (const Cue& cue : *cues) text += std::to_string(cue.start.count() / 1000) + " " + cue.text + ";";
-    return text;
+    return out;
 }
 
 TEST(LoadCues, AnSrtFileIsReadDirectlyOthersThroughFfmpeg)
@@ -84,13 +78,13 @@ TEST(LoadCues, AnSrtFileIsReadDirectlyOthersThroughFfmpeg)
     for (const auto& c : cases) {
         const ScriptedDecoderSetup setup(c.plan);
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(text_of(load({ScriptedDecoderSetup::program(), c.file, c.track, "v.mkv"})), c.expected) << c.plan;
+        EXPECT_EQ(load({ScriptedDecoderSetup::program(), c.file, c.track, "v.mkv"}), c.expected) << c.plan;
         EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << c.plan;
         const auto runs = setup.runs();
         ASSERT_EQ(runs.size(), c.plan.empty() ? 0u : 1u) << c.plan;
         for (const auto& run : runs) EXPECT_EQ(run.args, subtitle_arguments(c.file.value_or("v.mkv"), c.track.value_or(0)));
     }
-    EXPECT_TRUE(text_of(load({"no-such-ffmpeg", {}, 0, "v.mkv"}))
+    EXPECT_TRUE(load({"no-such-ffmpeg", {}, 0, "v.mkv"})
                     .starts_with("error: cannot start 'no-such-ffmpeg' to read subtitle track 0 of 'v.mkv': "));
 }
 
@@ -98,7 +92,7 @@ TEST(LoadCues, CancellingEndsFfmpeg)
 {
     const ScriptedDecoderSetup setup("say 1\nhang 60000\n");
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(text_of(load({ScriptedDecoderSetup::program(), std::nullopt, 0, "v.mkv"}, 200ms)),
+    EXPECT_EQ(load({ScriptedDecoderSetup::program(), std::nullopt, 0, "v.mkv"}, 200ms),
               "error: reading subtitle track 0 of 'v.mkv' was interrupted");
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
@@ -126,12 +120,12 @@ TEST(LoadCues, RealFfmpegReadsWebVttAndTextTracksAndRefusesPictures)
                                                "00:01.000 --> 00:02.000\none\ntwo\n").string();
     const std::string mkv = mux(dir, vtt, "srt");
     for (const CueSource& source : {CueSource{"ffmpeg", vtt, {}, "v"}, CueSource{"ffmpeg", {}, 0, mkv}}) {
-        EXPECT_EQ(text_of(load(source)), "500 \xc4\x9b & x;1000 one\ntwo;");
+        EXPECT_EQ(load(source), "500 \xc4\x9b & x;1000 one\ntwo;");
     }
-    EXPECT_EQ(text_of(load({"ffmpeg", {}, 1, mkv})), "error: '" + mkv + "' has no subtitle track 1");
+    EXPECT_EQ(load({"ffmpeg", {}, 1, mkv}), "error: '" + mkv + "' has no subtitle track 1");
     // Two empty display sets of Blu-ray subtitles make a track of pictures.
     const std::string pictures = mux(dir, dir.write("a.sup", std::string("PG\0\0\0\0\0\0\0\0\x80\0\0PG\0\0\x10\0\0\0\0\0\x80\0\0", 26)).string(), "copy");
-    EXPECT_EQ(text_of(load({"ffmpeg", {}, 0, pictures})), "error: subtitle track 0 of '" + pictures + "' holds pictures, not text");
+    EXPECT_EQ(load({"ffmpeg", {}, 0, pictures}), "error: subtitle track 0 of '" + pictures + "' holds pictures, not text");
 }
 
 }  // namespace
