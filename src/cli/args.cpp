@@ -11,6 +11,7 @@
 #include "cli/options.hpp"
 #include "picture/byte_budget.hpp"
 #include "picture/grey_painter.hpp"
+#include "subtitles/layout.hpp"
 
 namespace lumaflick {
 
@@ -203,12 +204,29 @@ Geometry geometry_of(const GeometryRequest& request)
                     .first_click_id = byte(request.first_click_id)};
 }
 
+bool wants_subtitles(const Values& values)
+{
+    return !values[static_cast<std::size_t>(OptionId::subtitles)].empty() ||
+           !values[static_cast<std::size_t>(OptionId::subtitle_track)].empty();
+}
+
+// The subtitle lines need two ClickIDs after the picture's and room under or above it.
+Status check_subtitle_placement(const Values& values, const GeometryRequest& request)
+{
+    if (!wants_subtitles(values)) return ok();
+    const auto problem = subtitle_problem(geometry_of(request));
+    if (!problem) return ok();
+    OptionId blamed = OptionId::first_click_id;
+    if (problem->limit == SubtitleLimit::room) blamed = request.top > 0 ? OptionId::position : OptionId::row_height;
+    return invalid_value(OPTIONS[static_cast<std::size_t>(blamed)], first_value(values, blamed), problem->text);
+}
+
 // The placement's limits, each told by the option that breaks it.
 Status check_geometry(const Values& values, const PictureOptions& given)
 {
     const GeometryRequest request = geometry_request(values, given);
     const auto problem = geometry_problem(request);
-    if (!problem) return ok();
+    if (!problem) return check_subtitle_placement(values, request);
     // The option the user set that the limit depends on: the height they
     // gave, else the size they asked for.
     const OptionId size_or_height = given.fitted_height() ? OptionId::resolution : OptionId::row_height;
@@ -249,6 +267,14 @@ Status complete_and_check(Values& values, const PictureOptions& picture)
     if (!given(colour).empty() && !given(subpixels).empty()) {
         return Error::message("the argument " + in_quotes(option_display(colour)) + " cannot be used with " +
                               in_quotes(option_display(subpixels)));
+    }
+
+    // One source of cues.
+    const OptionDef& subtitles = OPTIONS[static_cast<std::size_t>(OptionId::subtitles)];
+    const OptionDef& subtitle_track = OPTIONS[static_cast<std::size_t>(OptionId::subtitle_track)];
+    if (!given(subtitles).empty() && !given(subtitle_track).empty()) {
+        return Error::message("the argument " + in_quotes(option_display(subtitles)) + " cannot be used with " +
+                              in_quotes(option_display(subtitle_track)));
     }
 
     std::string missing;
@@ -307,6 +333,8 @@ Args build_args(Values& values, const PictureOptions& picture)
     args.keep_aspect = !given(OptionId::keep_aspect).empty();
     if (!given(OptionId::av_offset).empty()) args.av_offset = *parse_i64(given(OptionId::av_offset).front());
     if (!given(OptionId::bandwidth).empty()) args.bandwidth = *parse_u64(given(OptionId::bandwidth).front());
+    args.subtitles = optional_text(OptionId::subtitles);
+    if (!given(OptionId::subtitle_track).empty()) args.subtitle_track = *parse_u64(given(OptionId::subtitle_track).front());
     return args;
 }
 

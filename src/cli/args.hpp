@@ -37,6 +37,9 @@ struct Args {
     std::optional<std::uint64_t> bandwidth;
     // ffmpeg and ffplay report errors only; a status line on a terminal.
     bool quiet = false;
+    // Cues from a file, or from a track of the video (0 is the first).
+    std::optional<std::string> subtitles;
+    std::optional<std::uint64_t> subtitle_track;
     friend bool operator==(const Args&, const Args&) = default;
 };
 

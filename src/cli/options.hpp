@@ -19,7 +19,8 @@ inline constexpr std::string_view LONG_ABOUT =
 // Named after the fields of Args that they fill.
 enum class OptionId {
     insim_address, password, rate, ffmpeg_path, ffplay_path, video_path, s, t, subpixels, delay, colour, compact, guests,
-    av_offset, resolution, keep_aspect, position, row_height, first_click_id, bandwidth, quiet
+    av_offset, resolution, keep_aspect, position, row_height, first_click_id, bandwidth, quiet, subtitles,
+    subtitle_track
 };
 
 enum class ValueType { socket_address_v4, text, u64, i64, position, resolution, flag };
@@ -39,7 +40,7 @@ struct OptionDef {
     std::string_view alias = {};     // a second long name
 };
 
-inline constexpr std::array<OptionDef, 21> OPTIONS{{
+inline constexpr std::array<OptionDef, 23> OPTIONS{{
     {OptionId::insim_address, 'a', "insim-address", "INSIM_ADDRESS", ValueType::socket_address_v4, 1, false, false,
      "127.0.0.1:11000", "Address to InSim protocol TCP IPv4 port", ""},
     {OptionId::password, 'p', "password", "PASSWORD", ValueType::text, 1, false, true, "", "Password to lfs instance",
@@ -124,6 +125,15 @@ inline constexpr std::array<OptionDef, 21> OPTIONS{{
      "out. On a terminal one line of lumaflick's own, rewritten in place, shows the position, playing or paused, "
      "the frames shown and skipped, the bytes a second to LFS and the answer to the last key or /o command; it is "
      "cleared before any other output and at the end."},
+    {OptionId::subtitles, '\0', "subtitles", "FILE", ValueType::text, 1, false, false, "",
+     "Show the subtitles of FILE under the picture",
+     "Show the subtitles of FILE under the picture.\n\nAn .srt file is read directly; any other (.vtt, .ass, a video "
+     "with a text track) through ffmpeg. Two lines as wide as the picture, under it or, without room there, above "
+     "it, with the two ClickIDs after the picture's. Cannot be combined with --subtitle-track."},
+    {OptionId::subtitle_track, '\0', "subtitle-track", "N", ValueType::u64, 1, false, false, "",
+     "Show the video's subtitle track N (0 is the first) under the picture",
+     "Show the video's subtitle track N (0 is the first) under the picture.\n\nRead through ffmpeg before playback; "
+     "tracks of pictures (DVD, Blu-ray) cannot be shown. Cannot be combined with --subtitles."},
 }};
 
 inline constexpr bool options_in_id_order()

@@ -33,6 +33,11 @@ MediaTime Timeline::frame_time(std::uint64_t frames) const noexcept
 
 MediaTime Timeline::next() const noexcept { return run_start_ + frame_time(shown_in_run_); }
 
+MediaTime Timeline::shown_at() const noexcept
+{
+    return run_start_ + frame_time(shown_in_run_ > 0 ? shown_in_run_ - 1 : 0);
+}
+
 std::optional<MediaTime> Timeline::seek_target(const Command& seek, MediaTime from) const noexcept
 {
     const MediaTime target = std::max(seek.relative ? from + seek.time : seek.time, start_);

@@ -49,6 +49,9 @@ public:
 
     // The frame after the last one shown, where playing goes on.
     [[nodiscard]] MediaTime next() const noexcept;
+    // The last frame shown (the run's start before its first): the
+    // picture's own clock, which subtitles follow.
+    [[nodiscard]] MediaTime shown_at() const noexcept;
     // Where a seek from `from` lands: never before the start; nullopt at or
     // past the end, which ends the playback.
     [[nodiscard]] std::optional<MediaTime> seek_target(const Command& seek, MediaTime from) const noexcept;

@@ -33,6 +33,7 @@
 #include "video/decoder.hpp"
 #include "video/pipe_stream.hpp"
 #include "video/shape_probe.hpp"
+#include "subtitles/load.hpp"
 #include "video/process.hpp"
 
 namespace lumaflick {
@@ -116,9 +117,9 @@ struct Running {
 class Playback final : private Children {
 public:
     Playback(const asio::any_io_executor& executor, const Args& args, insim::InSimConnection connection, bool local,
-             std::chrono::milliseconds keepalive_interval)
+             std::chrono::milliseconds keepalive_interval, Cues cues)
         : executor_(executor), connection_(std::move(connection)),
-          player_(args, local, *this, clock_, now(), keepalive_interval), status_(StatusConsole::on_stdout(args.quiet)),
+          player_(args, local, *this, clock_, now(), keepalive_interval, std::move(cues)), status_(StatusConsole::on_stdout(args.quiet)),
           timer_(executor),
 #ifdef _WIN32
           child_poll_(executor),
@@ -503,6 +504,11 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
         if (!fitted) co_return std::move(fitted).error();
         args.geometry = *fitted;
     }
+    // The subtitles are read whole before anything connects; a file or track
+    // that cannot be read ends the run here.
+    CueSource source{args.ffmpeg_path, args.subtitles, args.subtitle_track, args.video_path};
+    auto cues = co_await load_cues(co_await asio::this_coro::executor, std::move(source));
+    if (!cues) co_return std::move(cues).error();
 
     // At 127.0.0.1 our buttons are local ones, unless the host's guests are to see them.
     constexpr std::array<std::uint8_t, 4> localhost{127, 0, 0, 1};
@@ -518,7 +524,8 @@ asio::awaitable<Status> run_playback(Args args, std::chrono::milliseconds keepal
     // LFS may close at once, before the init is even written.
     if (!connection) co_return connect_failed(std::move(connection).error());
 
-    Playback playback(co_await asio::this_coro::executor, args, std::move(*connection), local, keepalive_interval);
+    Playback playback(co_await asio::this_coro::executor, args, std::move(*connection), local, keepalive_interval,
+                      std::move(*cues));
     co_return co_await playback.run();
 }
 

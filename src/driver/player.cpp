@@ -34,12 +34,16 @@ Chatter chatter(const Args& args) { return args.quiet ? Chatter::errors : Chatte
 }  // namespace
 
 Player::Player(Args args, bool local, Children& children, Clock& clock, TimePoint now,
-               std::chrono::milliseconds keepalive_interval)
+               std::chrono::milliseconds keepalive_interval, Cues cues)
     : args_(std::move(args)), children_(&children), keepalive_interval_(keepalive_interval), screens_(local),
       timeline_(args_.s, args_.t, args_.rate), controls_(timeline_),
       source_(clock, skip_threshold(args_.rate), frame_layout(args_.geometry, args_.colour, args_.resolution)),
-      update_(make_frame_update(args_)), phase_end_(now), last_write_(now), heard_at_(now)
+      update_(make_frame_update(args_)), cues_(std::move(cues)), phase_end_(now), last_write_(now), heard_at_(now)
 {
+    if (!cues_.empty()) {
+        subtitles_.emplace(cues_, subtitle_placement(args_.geometry),
+                           args_.compact ? Packing::shortest : Packing::full);
+    }
     if (args_.bandwidth) {
         const auto frame_interval =
             std::chrono::duration_cast<Duration>(std::chrono::duration<double>(1.0 / static_cast<double>(args_.rate)));
@@ -169,6 +173,8 @@ void Player::decoder_read(const Result<std::size_t>& read, TimePoint now)
 
     const FrameCounters& counters = source_.counters();
     timeline_.shown(counters.shown + counters.skipped - *run_);
+    // The words go with the frame they belong to, on the picture's clock.
+    if (subtitles_) subtitles_->take(timeline_.shown_at());
     if (budget_) {
         update_.take(*frame, now);
         frame_owed_ = true;
@@ -370,6 +376,19 @@ void Player::take_picture(TimePoint now, bool rows)
     take_messages();
     const bool frame = std::exchange(frame_owed_, false);
     batch.frame = frame;
+    if (budget_) {
+        batch.counted = due.size();
+        allowance -= static_cast<std::int64_t>(due.size());
+    }
+    // A late word is worse than a late row: the subtitles go first.
+    if (subtitles_ && subtitles_->pending() && allowance > 0) {
+        batch.lines = subtitles_->buttons();
+        append(screens_.show(batch.lines));
+        if (budget_) {
+            batch.counted += batch.lines.size();
+            allowance -= static_cast<std::int64_t>(batch.lines.size());
+        }
+    }
     if (!budget_) {
         if (frame) {
             batch.rows = frame_rows_;
@@ -377,8 +396,6 @@ void Player::take_picture(TimePoint now, bool rows)
         }
         return;
     }
-    batch.counted = due.size();
-    allowance -= static_cast<std::int64_t>(due.size());
     if (!(rows || frame) || allowance <= 0 || !update_.pending()) return;
     batch.rows = update_.rows(allowance, now, order_rule_);
     append(screens_.show(batch.rows));
@@ -431,6 +448,10 @@ void Player::written(TimePoint now)
     bytes_written_ += out_.size();
     if (budget_ && batch.counted > 0) budget_->spend(batch.counted, now);
     if (batch.due) screens_.due_written();
+    if (!batch.lines.empty()) {
+        screens_.written(batch.lines);
+        subtitles_->written();
+    }
     if (!batch.rows.empty()) {
         screens_.written(batch.rows);
         update_.written();
@@ -470,7 +491,8 @@ Player::TimePoint Player::writes_due(TimePoint now) noexcept
     if (batch_) return TimePoint::max();
     TimePoint due = keepalive_due();
     // Rows that wait for the budget go when it next allows, frame or not.
-    if (budget_ && (update_.pending() || screens_.owes())) due = std::min(due, budget_->next_chance(now));
+    const bool waiting = update_.pending() || screens_.owes() || (subtitles_ && subtitles_->pending());
+    if (budget_ && waiting) due = std::min(due, budget_->next_chance(now));
     return due;
 }
 

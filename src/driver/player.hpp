@@ -20,6 +20,8 @@
 #include "picture/byte_budget.hpp"
 #include "picture/frame_update.hpp"
 #include "picture/screens.hpp"
+#include "subtitles/cues.hpp"
+#include "subtitles/subtitle_lines.hpp"
 #include "video/frame_source.hpp"
 #include "video/process.hpp"
 
@@ -53,9 +55,10 @@ public:
     using TimePoint = std::chrono::steady_clock::time_point;
     using Duration = std::chrono::steady_clock::duration;
 
-    // `clock` times the decoder's reads for the skip rule.
+    // `clock` times the decoder's reads for the skip rule; `cues` are the
+    // subtitles, if any, shown under the picture.
     Player(Args args, bool local, Children& children, Clock& clock, TimePoint now,
-           std::chrono::milliseconds keepalive_interval);
+           std::chrono::milliseconds keepalive_interval, Cues cues = {});
 
     // The connection is open: the start delay, if any, begins.
     void begin(TimePoint now);
@@ -123,6 +126,7 @@ private:
     struct Batch {
         bool due = false;
         std::size_t due_bytes = 0;
+        std::span<const std::byte> lines;  // the subtitles', likewise
         std::span<const std::byte> rows;  // FrameUpdate's, as written to every connection
         std::size_t counted = 0;          // bytes the budget counts
         bool frame = false;
@@ -163,6 +167,8 @@ private:
     FrameUpdate update_;
     std::optional<ByteBudget> budget_;
     RowOrderRule order_rule_;
+    Cues cues_;
+    std::optional<SubtitleLines> subtitles_;
 
     Phase phase_ = Phase::delay;
     // The end of the start delay, of the wait for the decoder's exit, or of

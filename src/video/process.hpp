@@ -15,7 +15,7 @@ namespace lumaflick {
 enum class Stdio {
     null,     // the null device
     inherit,  // shared with this process
-    pipe,     // standard output only: a pipe whose read end the caller owns
+    pipe,     // standard output or error: a pipe whose read end the caller owns
     last_line,  // standard error only: read on a thread of its own, its last line kept (last_error_line)
 };
 
@@ -99,6 +99,7 @@ struct StdioSetup {
 struct StartedProcess {
     ChildProcess child;
     PipeReader output;  // open only when out is Stdio::pipe
+    PipeReader errors;  // open only when err is Stdio::pipe
 };
 
 // Whether start_process could start `program`: the error it would fail with

@@ -330,9 +330,7 @@ Status check_program(std::string_view program)
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
 {
-    if (stdio.in == Stdio::pipe || stdio.err == Stdio::pipe) {
-        return Error::message("Only standard output can be a pipe");
-    }
+    if (stdio.in == Stdio::pipe) return Error::message("Standard input cannot be a pipe");
     if (stdio.in == Stdio::last_line || stdio.out == Stdio::last_line) {
         return Error::message("Only standard error can keep its last line");
     }
@@ -365,7 +363,7 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
         plan.stdio[1] = output.write.get();
     }
     Pipe errors;
-    if (stdio.err == Stdio::last_line) {
+    if (stdio.err == Stdio::last_line || stdio.err == Stdio::pipe) {
         auto made = make_pipe();
         if (!made) return std::move(made).error();
         errors = std::move(*made);
@@ -428,6 +426,9 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     started.child = std::move(child);
     if (stdio.out == Stdio::pipe) {
         started.output = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(output.read)}));
+    }
+    if (stdio.err == Stdio::pipe) {
+        started.errors = PipeReader(std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(errors.read)}));
     }
     return started;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <string>
 #include <limits>
@@ -71,19 +72,23 @@ public:
         case Stdio::null: return null_device();
         case Stdio::inherit: return inherited(std_id);
         case Stdio::pipe:
-        case Stdio::last_line: return pipe_write_end();
+        case Stdio::last_line: return pipe_write_end(std_id == STD_ERROR_HANDLE ? ERRORS : OUTPUT);
         }
         return Error::message("Unknown standard stream setup");
     }
 
+    static constexpr std::size_t OUTPUT = 0;
+    static constexpr std::size_t ERRORS = 1;
+
     // The read end with the event of its blocking reads; empty when there is no pipe.
-    std::unique_ptr<PipeReader::Handle> take_pipe_read_end() noexcept
+    std::unique_ptr<PipeReader::Handle> take_pipe_read_end(std::size_t which) noexcept
     {
-        if (!pipe_read_) return nullptr;
-        return std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(pipe_read_), std::move(pipe_event_)});
+        Pipe& pipe = pipes_[which];
+        if (!pipe.read) return nullptr;
+        return std::make_unique<PipeReader::Handle>(PipeReader::Handle{std::move(pipe.read), std::move(pipe.event)});
     }
 
-    void close_write_end() noexcept { pipe_write_.reset(); }
+    void close_write_end(std::size_t which) noexcept { pipes_[which].write.reset(); }
 
 private:
     Result<HANDLE> null_device()
@@ -117,9 +122,10 @@ private:
     // while the child's is a plain synchronous one. Both ends start
     // uninheritable; only the write end is then marked, and the handle list
     // keeps it out of any other child started meanwhile.
-    Result<HANDLE> pipe_write_end()
+    Result<HANDLE> pipe_write_end(std::size_t which)
     {
-        if (pipe_write_) return pipe_write_.get();
+        Pipe& pipe = pipes_[which];
+        if (pipe.write) return pipe.write.get();
         static std::atomic<unsigned long> serial{0};
         const std::wstring name = L"\\\\.\\pipe\\lumaflick-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                   std::to_wstring(serial.fetch_add(1));
@@ -128,24 +134,27 @@ private:
             name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
             PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, PIPE_BUFFER_SIZE, PIPE_BUFFER_SIZE, 0, nullptr);
         if (read_end == INVALID_HANDLE_VALUE) return Error::last_system_error();
-        pipe_read_.reset(read_end);
+        pipe.read.reset(read_end);
         HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (event == nullptr) return Error::last_system_error();
-        pipe_event_.reset(event);
+        pipe.event.reset(event);
         // Opening the client end connects the pipe.
         HANDLE write_end = ::CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (write_end == INVALID_HANDLE_VALUE) return Error::last_system_error();
-        pipe_write_.reset(write_end);
+        pipe.write.reset(write_end);
         if (!::SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
             return Error::last_system_error();
         }
-        return pipe_write_.get();
+        return pipe.write.get();
     }
 
+    struct Pipe {
+        OwnedHandle read;
+        OwnedHandle event;
+        OwnedHandle write;
+    };
     OwnedHandle null_;
-    OwnedHandle pipe_read_;
-    OwnedHandle pipe_event_;
-    OwnedHandle pipe_write_;
+    std::array<Pipe, 2> pipes_;
     std::vector<OwnedHandle> duplicates_;
 };
 
@@ -378,9 +387,7 @@ Status check_program(std::string_view program)
 Result<StartedProcess> start_process(std::string_view program, std::span<const std::string> arguments,
                                      StdioSetup stdio)
 {
-    if (stdio.in == Stdio::pipe || stdio.err == Stdio::pipe) {
-        return Error::message("Only standard output can be a pipe");
-    }
+    if (stdio.in == Stdio::pipe) return Error::message("Standard input cannot be a pipe");
     if (stdio.in == Stdio::last_line || stdio.out == Stdio::last_line) {
         return Error::message("Only standard error can keep its last line");
     }
@@ -437,9 +444,9 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
     ChildProcess child(std::move(handle));
     if (!::AssignProcessToJobObject(job.job.get(), info.hProcess)) return Error::last_system_error();
     if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) return Error::last_system_error();
-    if (auto read_end = error_stream.take_pipe_read_end()) {
+    if (auto read_end = error_stream.take_pipe_read_end(ChildStdio::ERRORS)) {
         // Our copy of the write end must go first, or the tail never sees the end.
-        error_stream.close_write_end();
+        error_stream.close_write_end(ChildStdio::ERRORS);
         auto tail = ErrorTail::start(PipeReader(std::move(read_end)));
         if (!tail) return std::move(tail).error();
         child_handle->error_tail = std::move(*tail);
@@ -447,7 +454,8 @@ Result<StartedProcess> start_process(std::string_view program, std::span<const s
 
     StartedProcess started;
     started.child = std::move(child);
-    if (auto read_end = streams.take_pipe_read_end()) started.output = PipeReader(std::move(read_end));
+    if (auto read_end = streams.take_pipe_read_end(ChildStdio::OUTPUT)) started.output = PipeReader(std::move(read_end));
+    if (auto read_end = streams.take_pipe_read_end(ChildStdio::ERRORS)) started.errors = PipeReader(std::move(read_end));
     // Our copies of the child's ends close with `streams`, so that the pipe
     // reports its end once the child is gone.
     return started;

@@ -138,6 +138,11 @@ TEST(ParseArgs, AcceptedForms)
         {{"--keep-aspect"}, [](Args& a) { a.keep_aspect = true; }},
         {{"--bandwidth", "252"}, [](Args& a) { a.bandwidth = 252; }},
         {{"--bandwidth=1000000000", "--colour"}, [](Args& a) { a.bandwidth = 1'000'000'000; a.colour = true; }},
+        {{"--subtitles", "a b.srt"}, [](Args& a) { a.subtitles = "a b.srt"; }},
+        {{"--subtitle-track=0"}, [](Args& a) { a.subtitle_track = 0; }},
+        // The last ClickIDs there are; no room under the picture, so above it.
+        {{"--subtitles=x.vtt", "--first-click-id", "208", "--position=0,20"},
+         [](Args& a) { a.subtitles = "x.vtt"; a.geometry.first_click_id = 208; a.geometry.top = 20; }},
     };
     for (const auto& c : cases) {
         Args expected = defaults();
@@ -252,6 +257,14 @@ TEST(ParseArgs, UsageErrors)
         {{"--bandwidth", "5000", "--subpixels", "a", "b\n", "c", "d"},
          "the argument '--bandwidth <B>' cannot be used with glyph strings that hold a line feed or end in a carriage "
          "return"},
+        {{"--subtitles", "a.srt", "--subtitle-track", "1"},
+         "the argument '--subtitles <FILE>' cannot be used with '--subtitle-track <N>'"},
+        {{"--subtitle-track", "1", "--first-click-id", "209"},
+         "invalid value '209' for '--first-click-id <N>': the subtitles' ClickIDs 239 and 240 must stay within 0-239"},
+        {{"--subtitle-track", "-1"}, "a value is required for '--subtitle-track <N>' but none was supplied"},
+        {{"--subtitle-track", "first"}, "invalid value 'first' for '--subtitle-track <N>': invalid digit found in string"},
+        {{"--subtitles", "a", "--subtitles", "b"}, "the argument '--subtitles <FILE>' cannot be used multiple times"},
+        {{"--subtitles", "\xff.srt"}, "invalid value '\xef\xbf\xbd.srt' for '--subtitles <FILE>': invalid UTF-8"},
         {{"--position", "100"},
          "invalid value '100' for '--position <L,T>': expected L,T: two numbers with a comma between, such as 100,0"},
         {{"--position", "1,2,3"},
@@ -389,7 +402,8 @@ TEST(ParseArgs, HelpListsEveryOptionInOrderWithDefaults)
         "    --subpixels <CHARACTER/S> <CHARACTER/S> <CHARACTER/S> <CHARACTER/S>", "    --delay <microseconds>",
         "    --colour", "    --compact", "    --guests", "    --av-offset <MS>", "    --resolution <COLSxROWS>",
         "    --keep-aspect", "    --position <L,T>", "    --row-height <H>",
-        "    --first-click-id <N>", "    --bandwidth <B>", "    --quiet", "-h, --help", "-V, --version",
+        "    --first-click-id <N>", "    --bandwidth <B>", "    --quiet", "    --subtitles <FILE>", "    --subtitle-track <N>",
+        "-h, --help", "-V, --version",
     };
     const std::vector<std::string> both = {
         "[default: 127.0.0.1:11000]", "[default: 30]", "[default: ffmpeg]", "[default: ^0_ ^3_ ^6_ ^7_]",

@@ -85,7 +85,23 @@ TEST(StartProcess, RefusesWhatItCannotPassOn)
     EXPECT_EQ(nul.error().code(), std::errc::invalid_argument);
 
     EXPECT_FALSE(start_process(ScriptedDecoderSetup::program(), {}, {.in = Stdio::pipe}));
-    EXPECT_FALSE(start_process(ScriptedDecoderSetup::program(), {}, {.err = Stdio::pipe}));
+}
+
+TEST(StartProcess, StandardOutputAndErrorEachHaveTheirOwnPipe)
+{
+    ScriptedDecoderSetup setup("say to out\ncomplain to err\nsay more\n");
+    auto started = start_process(ScriptedDecoderSetup::program(), {}, {.out = Stdio::pipe, .err = Stdio::pipe});
+    ASSERT_TRUE(started) << started.error().debug();
+    const auto read_all = [](PipeReader& pipe) {
+        std::string text;
+        std::array<std::byte, 256> buffer;
+        for (auto got = pipe.read(buffer); got && *got > 0; got = pipe.read(buffer)) {
+            text.append(reinterpret_cast<const char*>(buffer.data()), *got);
+        }
+        return text;
+    };
+    EXPECT_EQ(read_all(started->output), "to out\nmore\n");
+    EXPECT_EQ(read_all(started->errors), "to err\n");
 }
 
 TEST(StartProcess, LooksUpABareNameOnThePathButNotANameWithASlash)

@@ -103,6 +103,19 @@ TEST(Timeline, TimesEachRun)
                                         "atrim=start=12.000000"}));
 }
 
+// The picture's clock: the time of the frame shown, from -s and after a seek.
+TEST(Timeline, ShownAtIsTheLastFrameShown)
+{
+    Timeline timeline(std::string("5"), std::nullopt, 30);
+    for (const auto& [shown, at] : {std::pair{0, 5'000'000us}, {1, 5'000'000us}, {2, 5'033'333us}, {31, 6'000'000us}}) {
+        timeline.shown(static_cast<std::uint64_t>(shown));
+        EXPECT_EQ(timeline.shown_at(), at) << shown;
+    }
+    timeline.run_from(12s);
+    timeline.shown(4);
+    EXPECT_EQ(timeline.shown_at(), 12'100'000us);
+}
+
 insim::IS_MSO typed(const std::string& text, std::uint8_t user_type = insim::MSO_O, std::uint8_t start = 0)
 {
     insim::IS_MSO message;

@@ -21,7 +21,9 @@
 //   hang <ms>                        the same as sleep; reads better after "close"
 //   close                            close standard output; the process lives on
 //   exit <code>                      end now with that status
-//   complain <count> <text>          <text> and a line feed on standard error, <count> times
+//   say <text>                       <text> and a line feed on standard output
+//   complain [<count>] <text>        <text> and a line feed on standard error, <count> times (1)
+//   say-bytes <count>                <count> bytes of "x" on standard output
 // Each frame is one write call on standard output (retried only for the rest
 // of a partial write). After the last command the program ends with status 0.
 // Without a plan (variable unset or file unreadable) it writes nothing and ends
@@ -176,7 +178,7 @@ private:
 };
 
 struct Command {
-    enum class Kind { frames, gradient, sleep, close, exit, complain } kind;
+    enum class Kind { frames, gradient, sleep, close, exit, say, complain } kind;
     unsigned long count = 1;
     unsigned long bytes = 0;
     unsigned long value = 0;  // fill byte, milliseconds or exit status
@@ -216,9 +218,20 @@ bool parse_line(const std::string& text, std::vector<Command>& plan)
     } else if (word == "exit") {
         command.kind = Command::Kind::exit;
         good = parse_number(in, command.value, 255);
-    } else if (word == "complain") {
-        command.kind = Command::Kind::complain;
-        good = parse_number(in, command.count, 1000000) && std::getline(in >> std::ws, command.text);
+    } else if (word == "say" || word == "complain") {
+        command.kind = word == "say" ? Command::Kind::say : Command::Kind::complain;
+        std::getline(in >> std::ws, command.text);
+        // A complaint may say first how many times it is made.
+        const std::size_t digits = command.text.find_first_not_of("0123456789");
+        if (word == "complain" && digits > 0 && digits != std::string::npos && command.text[digits] == ' ') {
+            command.count = std::stoul(command.text.substr(0, digits));
+            command.text.erase(0, digits + 1);
+        }
+        command.text += '\n';
+    } else if (word == "say-bytes") {
+        command.kind = Command::Kind::say;
+        good = parse_number(in, command.value, 100'000'000);
+        command.text.assign(command.value, 'x');
     } else {
         good = false;
     }
@@ -301,8 +314,15 @@ int run_decoder(Log& log)
         case Command::Kind::exit:
             log.record("exit " + std::to_string(command.value));
             return static_cast<int>(command.value);
+        case Command::Kind::say:
+            if (!write_stdout(reinterpret_cast<const unsigned char*>(command.text.data()), command.text.size())) {
+                log.record("write-failed");
+                log.record("exit 1");
+                return 1;
+            }
+            break;
         case Command::Kind::complain:
-            for (unsigned long i = 0; i < command.count; ++i) std::fprintf(stderr, "%s\n", command.text.c_str());
+            for (unsigned long i = 0; i < command.count; ++i) std::fwrite(command.text.data(), 1, command.text.size(), stderr);
             std::fflush(stderr);
             break;
         }

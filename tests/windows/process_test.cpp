@@ -127,10 +127,20 @@ TEST(StartProcess, MissingProgramIsASystemErrorOfKindNotFound)
     }
 }
 
-TEST(StartProcess, RefusesPipesOtherThanStandardOutput)
+TEST(StartProcess, RefusesAPipeForStandardInput)
 {
     EXPECT_FALSE(start_process(echo_path, {}, {Stdio::pipe, Stdio::null, Stdio::null}).has_value());
-    EXPECT_FALSE(start_process(echo_path, {}, {Stdio::null, Stdio::null, Stdio::pipe}).has_value());
+}
+
+TEST(StartProcess, StandardOutputAndErrorEachHaveTheirOwnPipe)
+{
+    test::TempDir dir;
+    test::ScopedEnv plan_env("SCRIPTED_DECODER_PLAN", dir.write("plan", "say to out\ncomplain to err\n").string());
+    auto started = start_process(decoder_path, {}, {Stdio::null, Stdio::pipe, Stdio::pipe});
+    ASSERT_TRUE(started.has_value()) << started.error().debug();
+    EXPECT_EQ(read_all(started->output), "to out\n");
+    // Standard error is in text mode there.
+    EXPECT_EQ(read_all(started->errors), "to err\r\n");
 }
 
 TEST(StartProcess, ChildInheritsNoOtherInheritableHandle)

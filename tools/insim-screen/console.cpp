@@ -1,9 +1,12 @@
 #include "console.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 
+#include "lfs_text.hpp"
 #include "png_image.hpp"
+#include "text_image.hpp"
 #include "terminal.hpp"
 
 namespace insim_screen {
@@ -73,11 +76,14 @@ void Console::draw(Clients clients, std::uint8_t ucid)
         if (const auto* connection = session->connections().last_seen(ucid)) screens.push_back(&connection->screen);
     }
     draw_screens(screens, picture_);
+    drawn_ = std::move(screens);
 }
 
 void Console::snapshot(const std::string& path, std::string& report)
 {
-    if (auto written = write_png(path, picture_image(picture_)); !written) {
+    RgbImage image = picture_image(picture_);
+    draw_words(image, drawn_);
+    if (auto written = write_png(path, image); !written) {
         fail(written.failure());
     } else {
         report += "snapshot written to " + path + "\n";
@@ -124,7 +130,17 @@ void Console::redraw(Clients clients)
     char header[200];
     std::snprintf(header, sizeof header, "insim-screen %s%s  client %s  frames %" PRIu64 "  buttons %zu",
                   config_.listen.c_str(), screen, names.c_str(), frames, buttons);
-    footer_lines_.assign(footer_.begin(), footer_.end());
+    // Text buttons (subtitles) as they read, then the latest messages.
+    footer_lines_.clear();
+    if (shown != nullptr) {
+        for (std::size_t id = 0; id < MAX_BUTTONS; ++id) {
+            const Button* button = shown->screen.find(static_cast<std::uint8_t>(id));
+            if (button == nullptr) continue;
+            std::string text = lfs_to_utf8(button->text);
+            if (holds_words(text)) footer_lines_.push_back("text " + std::to_string(id) + ": " + text);
+        }
+    }
+    footer_lines_.insert(footer_lines_.end(), footer_.begin(), footer_.end());
     ansi_screen(picture_, header, footer_lines_, frame_);
     put(out_, frame_);
 }

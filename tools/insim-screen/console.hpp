@@ -62,6 +62,7 @@ private:
     std::vector<std::string> held_;       // warnings repeated on standard error after the picture
     std::vector<std::string> footer_lines_;
     Picture picture_;
+    std::vector<const ButtonScreen*> drawn_;  // the screens the picture was last drawn from
     std::string frame_;
     std::optional<Failure> failure_;
 };

@@ -10,7 +10,12 @@ namespace {
 void append_line(std::string_view text, std::string& out)
 {
     out += "\x1b[0m";
-    out.append(text.substr(0, std::min(text.size(), PICTURE_COLUMNS)));
+    // At most the picture's width of characters; UTF-8 continuation bytes take no column.
+    std::size_t end = 0;
+    for (std::size_t columns = 0; end < text.size(); ++end) {
+        if ((static_cast<unsigned char>(text[end]) & 0xc0) != 0x80 && columns++ == PICTURE_COLUMNS) break;
+    }
+    out.append(text.substr(0, end));
     out += "\x1b[K\n";
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <variant>
 
+#include "lfs_text.hpp"
+
 namespace insim_screen {
 
 namespace {
@@ -45,6 +47,21 @@ std::string quote_text(std::string_view text)
     return out;
 }
 
+std::string quote_unicode(std::string_view text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            out += quote_text(std::string_view(&c, 1)).substr(1, 4);
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
 std::string transcript_line(SessionTime at, const Event& event)
 {
     return seconds(at) + "event " + describe(event);
@@ -60,7 +77,9 @@ std::string transcript_line(SessionTime at, const DecodedPacket& packet, ButtonU
                                  },
                                  [ucid](const ButtonPacket& p) {
                                      return "IS_BTN " + std::to_string(p.ClickID) + " " + quote_text(p.Text) +
-                                            (ucid == ButtonUcid::shown ? " UCID=" + std::to_string(p.UCID) : "");
+                                            (ucid == ButtonUcid::shown ? " UCID=" + std::to_string(p.UCID) : "") +
+                                            (has_code_pages(p.Text) ? " text=" + quote_unicode(lfs_to_utf8(p.Text))
+                                                                    : "");
                                  },
                                  [](const MessagePacket& p) { return "IS_MST - " + quote_text(p.Msg); },
                                  [](const LocalMessagePacket& p) {

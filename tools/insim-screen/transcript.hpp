@@ -15,7 +15,8 @@ namespace insim_screen {
 enum class ButtonUcid { left_out, shown };
 
 // One line for a packet: seconds since the connection opened, type, ClickID
-// ("-" for packets without one) and text, e.g. `1.234 IS_BTN 3 "^0_^3_"`.
+// ("-" for packets without one) and text, e.g. `1.234 IS_BTN 3 "^0_^3_"`; a
+// button text in LFS's code pages also as it reads: ` text="Dobrý den"`.
 std::string transcript_line(SessionTime at, const DecodedPacket& packet, ButtonUcid ucid = ButtonUcid::left_out);
 
 // An event among the packets: `2.500 event join 1 "guest1"`.
@@ -23,6 +24,8 @@ std::string transcript_line(SessionTime at, const Event& event);
 
 // Texts in double quotes, with `"`, `\` and bytes outside printable ASCII escaped.
 std::string quote_text(std::string_view text);
+// UTF-8 text in double quotes, with `"`, `\` and control characters escaped.
+std::string quote_unicode(std::string_view text);
 
 class Transcript {
 public:
