@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "subtitles/cues.hpp"
 #include "wire.hpp"
 
 namespace lumaflick {
@@ -51,8 +53,8 @@ struct FakeChildren final : Children {
 // One playback on a connection that is open at T0.
 class Playback {
 public:
-    explicit Playback(std::vector<std::string> extra = {}, bool local = true)
-        : player_(args(std::move(extra)), local, children_, clock_, T0, KEEPALIVE)
+    explicit Playback(std::vector<std::string> extra = {}, bool local = true, Cues cues = {})
+        : player_(args(std::move(extra)), local, children_, clock_, T0, KEEPALIVE, std::move(cues))
     {
         player_.begin(T0);
         at(0ms);
@@ -332,6 +334,47 @@ TEST(Player, EndsWithStatisticsThenTheLineThenTheClose)
     run.at(2200ms);
     EXPECT_TRUE(run.player().over());
     EXPECT_TRUE(run.player().outcome());
+}
+
+// A cue shows with the first frame at or after its start and goes with the
+// first at or after its end, on the picture's clock, before the frame's rows;
+// under a budget the words go first. Paused, it stays; a seek shows the new place's.
+TEST(Player, SubtitlesFollowThePicturesClock)
+{
+    const Cues cues{{500ms, 1200ms, "one"}, {3000ms, 4000ms, "three"}};
+    for (const bool budget : {false, true}) {
+        SCOPED_TRACE(budget ? "under a budget" : "without a budget");
+        Playback run(budget ? std::vector<std::string>{"--bandwidth", "2520"} : std::vector<std::string>{}, true, cues);
+        const auto lines = [&](std::chrono::milliseconds from) {
+            std::vector<std::string> texts;
+            for (const Packet& p : run.packets(insim::ISP_BTN)) {
+                if (p.at >= T0 + from && test::button(p).click_id > 30) texts.push_back(test::button(p).text);
+            }
+            return texts;
+        };
+        for (int i = 0; i < 5; ++i) run.frame(static_cast<std::uint8_t>(i % 2 * 255));
+        EXPECT_TRUE(lines(0ms).empty()) << "nothing before the first cue";
+        run.frame(255);  // the sixth frame, at 0.5 s: the first at the cue's start
+        run.at(1000ms);
+        EXPECT_EQ(lines(0ms), std::vector<std::string>{"one"});
+        // In the write that carries the words, no row goes before them.
+        const auto buttons = run.packets(insim::ISP_BTN);
+        const auto words = std::find_if(buttons.begin(), buttons.end(), [](const Packet& p) { return test::button(p).text == "one"; });
+        ASSERT_NE(words, buttons.end());
+        for (auto p = buttons.begin(); p != words; ++p) {
+            if (p->at == words->at) {
+                EXPECT_GT(test::button(*p).click_id, 30) << "a row went before the words";
+            }
+        }
+        run.key(Key::play_pause);
+        run.at(5000ms);
+        EXPECT_EQ(lines(1001ms), std::vector<std::string>{}) << "paused, it stays";
+        run.command("play");
+        run.command("seek 3");
+        run.frame(0);
+        run.at(6000ms);
+        EXPECT_EQ(lines(5000ms), std::vector<std::string>{"three"}) << "the new place's words replace the old";
+    }
 }
 
 // However LFS goes, the run ends as it must: an error while it plays, the
