@@ -1,1 +1,0 @@
-// The translation unit that the tests' precompiled header is made with.
