@@ -367,7 +367,7 @@ void Player::take_messages()
 // waiting, rows go only while playing under a budget.
 void Player::take_picture(TimePoint now, bool rows)
 {
-    Batch& batch = *batch_;
+    WriteBatch& batch = *batch_;
     std::int64_t allowance = budget_ ? budget_->allowance(now) : Screens::UNLIMITED;
     // Our request for the list of connections goes whatever the budget.
     const auto due = screens_.take_due(std::max<std::int64_t>(allowance, 0));
@@ -438,7 +438,7 @@ std::span<const std::byte> Player::take(TimePoint now)
 void Player::written(TimePoint now)
 {
     if (!batch_) return;
-    const Batch batch = *batch_;
+    const WriteBatch batch = *batch_;
     batch_.reset();
     if (out_.empty()) {
         if (batch.due) screens_.due_written();

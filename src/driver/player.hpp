@@ -27,6 +27,16 @@
 
 namespace lumaflick {
 
+// What a batch of bytes for LFS holds, to be committed once written.
+struct WriteBatch {
+    bool due = false;                  // what Screens owed
+    std::span<const std::byte> lines;  // the subtitles' buttons, as written to every connection
+    std::span<const std::byte> rows;   // FrameUpdate's, likewise
+    std::size_t counted = 0;           // bytes the budget counts
+    bool frame = false;                // holds a frame's rows: the next frame waits for it
+    bool statistics = false;
+};
+
 // A line for the console: standard output, or standard error.
 struct ConsoleLine {
     bool error = false;
@@ -122,16 +132,6 @@ private:
         closing,    // our end is shut; LFS is heard out
         over,
     };
-    // What a batch holds, to be committed once written.
-    struct Batch {
-        bool due = false;
-        std::size_t due_bytes = 0;
-        std::span<const std::byte> lines;  // the subtitles', likewise
-        std::span<const std::byte> rows;  // FrameUpdate's, as written to every connection
-        std::size_t counted = 0;          // bytes the budget counts
-        bool frame = false;
-        bool statistics = false;
-    };
 
     void start_children(TimePoint now);
     void start_run(std::optional<MediaTime> at, TimePoint now);
@@ -188,7 +188,7 @@ private:
     // A frame's rows wait to be written (without a budget: these).
     bool frame_owed_ = false;
     std::span<const std::byte> frame_rows_;
-    std::optional<Batch> batch_;
+    std::optional<WriteBatch> batch_;
     std::vector<std::byte> out_;
 
     std::string statistics_;
