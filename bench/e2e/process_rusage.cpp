@@ -6,8 +6,12 @@
 //   process-rusage --report FILE [--timeout SECONDS] -- PROGRAM [ARGS...]
 //
 // FILE gets one line per process, the started program first:
-//   <pid> <comm> <exit> <user_us> <system_us> <maxrss_kb> <hwm_kb>
-// <exit> is the exit status, or "signal<n>". <maxrss_kb> comes from wait4 and,
+//   <pid> <comm> <exit> <user_us> <system_us> <maxrss_kb> <hwm_kb> <own_us>
+// <exit> is the exit status, or "signal<n>". <user_us> and <system_us> come
+// from wait4, so they include every child the process waited for itself
+// (lumaflick waits for ffmpeg); <own_us> is the CPU time of the process alone,
+// read from its main thread's /proc/<pid>/schedstat before it is reaped (a
+// thread that ended earlier is not in it). <maxrss_kb> comes from wait4 and,
 // as the kernel keeps the high-water mark across exec, includes the few
 // megabytes of this process from before the exec; <hwm_kb> is the program's
 // own VmHWM, sampled every 10 ms while it runs ("-" for the others).
@@ -40,6 +44,7 @@ struct Usage {
     long long user_us = 0;
     long long system_us = 0;
     long maxrss_kb = 0;
+    long long own_us = -1;
 };
 
 long long microseconds(const timeval& time) { return time.tv_sec * 1'000'000LL + time.tv_usec; }
@@ -50,6 +55,16 @@ std::string read_comm(pid_t pid)
     std::string name;
     std::getline(in, name);
     return name.empty() ? "?" : name;
+}
+
+// The CPU time of a process's main thread in microseconds, its children not
+// counted; -1 once it is gone.
+long long read_own_us(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    long long ns = -1;
+    if (!(in >> ns)) return -1;
+    return ns / 1000;
 }
 
 // The VmHWM line of /proc/<pid>/status in kB, or -1 once it is gone.
@@ -134,6 +149,7 @@ int main(int argc, char** argv)
         Usage usage;
         usage.pid = info.si_pid;
         usage.comm = read_comm(usage.pid);
+        usage.own_us = read_own_us(usage.pid);
         int status = 0;
         rusage resources{};
         if (::wait4(usage.pid, &status, 0, &resources) != usage.pid) continue;
@@ -153,7 +169,7 @@ int main(int argc, char** argv)
     std::ofstream out(report);
     for (const Usage& usage : usages) {
         out << usage.pid << ' ' << usage.comm << ' ' << usage.exit << ' ' << usage.user_us << ' ' << usage.system_us
-            << ' ' << usage.maxrss_kb << ' ' << (usage.pid == program ? std::to_string(hwm_kb) : "-") << '\n';
+            << ' ' << usage.maxrss_kb << ' ' << (usage.pid == program ? std::to_string(hwm_kb) : "-") << ' ' << usage.own_us << '\n';
     }
     if (!out.flush()) {
         std::fprintf(stderr, "process-rusage: cannot write %s\n", report.c_str());

@@ -28,6 +28,8 @@ expect "program line first" "$(awk 'NR == 1 { print $2, $3 }' run.txt)" "sleep 0
 expect "orphan killed by its sibling" "$(awk '$2 == "yes" { print $3 }' run.txt)" "signal15"
 expect "orphan's CPU counted" "$(awk '$2 == "yes" { print ($4 + $5 > 10000) ? "busy" : "idle" }' run.txt)" "busy"
 expect "three processes" "$(wc -l <run.txt)" "3"
+"$rusage" --report own.txt -- sh -c 'yes >/dev/null & Y=$!; sleep 0.3; kill $Y; wait $Y; true' 2>/dev/null
+expect "own time without the child waited for" "$(awk 'NR == 1 { print ($8 * 4 < $4 + $5) ? "apart" : "together" }' own.txt)" "apart"
 status=0
 "$rusage" --report timeout.txt --timeout 1 -- sleep 20 || status=$?
 expect "time-out status" "$status" "124"

@@ -78,6 +78,24 @@ asio::awaitable<Status> InSimConnection::write_all(std::span<const std::byte> by
     co_return ok();
 }
 
+Result<std::size_t> InSimConnection::write_now(std::span<const std::byte> bytes)
+{
+    std::error_code ec;
+    const std::size_t written = socket_.write_some(asio::buffer(bytes.data(), bytes.size()), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) return std::size_t{0};
+    if (ec) return Error::system(ec);
+    if (written == 0 && !bytes.empty()) return Error::system(make_error_code(io_errc::write_zero));
+    return written;
+}
+
+asio::awaitable<Status> InSimConnection::wait_writable()
+{
+    std::error_code ec;
+    co_await socket_.async_wait(asio::socket_base::wait_write, asio::redirect_error(asio::use_awaitable, ec));
+    if (ec) co_return Error::system(ec);
+    co_return ok();
+}
+
 void InSimConnection::async_read(std::span<std::uint8_t> buffer, std::function<void(Result<std::size_t>)> done)
 {
     socket_.async_read_some(asio::buffer(buffer.data(), buffer.size()),

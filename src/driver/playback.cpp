@@ -63,7 +63,7 @@ public:
     void notify()
     {
         notified_ = true;
-        timer_.cancel();
+        if (waiting_) timer_.cancel();
     }
     // Returns at the wake-up, or when the coroutine is cancelled (a signal).
     asio::awaitable<void> wait()
@@ -71,7 +71,9 @@ public:
         if (!notified_) {
             timer_.expires_at(TimePoint::max());
             std::error_code ignored;
+            waiting_ = true;
             co_await timer_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+            waiting_ = false;
         }
         notified_ = false;
     }
@@ -79,6 +81,7 @@ public:
 private:
     asio::steady_timer timer_;
     bool notified_ = false;
+    bool waiting_ = false;
 };
 
 // A read of ours that reports through a callback, awaited.
@@ -110,7 +113,9 @@ struct Running {
 
 // One playback on an open connection: a reader each for LFS, the keys, the
 // decoder and the children's ends, one writer that alone writes to LFS, and a
-// timer for the player's next deadline. Each hands what happened to the
+// timer for the player's next deadline. The writer writes what the socket
+// takes at once as soon as an event has been handled, and waits (in write())
+// only while the socket is full. Each hands what happened to the
 // player's rules and does what they answer, so a stalled LFS holds back the
 // writer alone. run() ends once the player is over and every reader has
 // stopped.
@@ -149,9 +154,11 @@ private:
     asio::awaitable<void> keep_time();
     asio::awaitable<void> write();
 
-    // After every event: print what the player says, act on its ending,
-    // wake whoever now has work, and set the timer to its next deadline.
-    void pump(TimePoint at, bool wake_writer = true);
+    // After every event: write what the player owes, print what it says, act
+    // on its ending, wake whoever now has work, and set the timer to its next
+    // deadline.
+    void pump(TimePoint at);
+    void flush(TimePoint at);
     void arm(TimePoint at);
     void print(const std::vector<ConsoleLine>& lines);
     void show_status(TimePoint at);
@@ -185,6 +192,10 @@ private:
 #else
     asio::signal_set child_signals_;
 #endif
+    // What the socket did not take of the batch being written; write() waits
+    // until it can take more.
+    std::span<const std::byte> unsent_;
+    bool write_waits_ = false;
     Wake writer_wake_;
     Wake frames_wake_;
     Wake done_wake_;
@@ -354,23 +365,44 @@ asio::awaitable<void> Playback::keep_time()
 asio::awaitable<void> Playback::write()
 {
     for (;;) {
+        co_await writer_wake_.wait();
         if (stopping_) co_return;
+        if (!write_waits_) continue;
+        const Status writable = co_await connection_.wait_writable();
+        if (stopping_) co_return;
+        write_waits_ = false;
         const TimePoint at = now();
-        const std::span<const std::byte> bytes = player_.take(at);
-        if (bytes.empty()) {
-            pump(at, false);
-            co_await writer_wake_.wait();
+        if (!writable) {
+            unsent_ = {};
+            player_.write_failed(writable.error(), at);
+        }
+        pump(at);
+    }
+}
+
+// Bytes go out in the player's order, as far as the socket takes them now; a
+// full socket leaves the rest to write().
+void Playback::flush(TimePoint at)
+{
+    while (!stopping_ && !write_waits_) {
+        if (unsent_.empty()) {
+            unsent_ = player_.take(at);
+            if (unsent_.empty()) return;
+        }
+        const Result<std::size_t> taken = connection_.write_now(unsent_);
+        at = now();
+        if (!taken) {
+            unsent_ = {};
+            player_.write_failed(taken.error(), at);
             continue;
         }
-        const Status sent = co_await connection_.send_bytes(bytes);
-        if (stopping_) co_return;
-        const TimePoint done = now();
-        if (sent) {
-            player_.written(done);
-        } else {
-            player_.write_failed(sent.error(), done);
+        unsent_ = unsent_.subspan(*taken);
+        if (!unsent_.empty()) {
+            write_waits_ = true;
+            writer_wake_.notify();
+            return;
         }
-        pump(done, false);
+        player_.written(at);
     }
 }
 
@@ -404,8 +436,9 @@ void Playback::show_status(TimePoint at)
     status_.show(format_status(facts, status_.width()));
 }
 
-void Playback::pump(TimePoint at, bool wake_writer)
+void Playback::pump(TimePoint at)
 {
+    flush(at);
     print(player_.take_lines());
     switch (player_.take_ending()) {
         case Ending::shut_down:
@@ -422,7 +455,6 @@ void Playback::pump(TimePoint at, bool wake_writer)
         done_wake_.notify();
         return;
     }
-    if (wake_writer) writer_wake_.notify();
     if (player_.wants_frame()) frames_wake_.notify();
     show_status(at);
     arm(at);

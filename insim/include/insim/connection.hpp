@@ -28,6 +28,12 @@ public:
     asio::awaitable<Status> send_buttons(std::span<const IS_BTN> buttons);
     // A block of whole packets prepared by the caller (e.g. short buttons), as it is.
     asio::awaitable<Status> send_bytes(std::span<const std::byte> packets);
+    // As much of `bytes` as the socket takes now, without waiting: 0 when it
+    // is full. For a caller that writes while its events run and waits only
+    // when the socket is full.
+    Result<std::size_t> write_now(std::span<const std::byte> bytes);
+    // Until the socket can take more; operation_aborted after cancel().
+    asio::awaitable<Status> wait_writable();
 
     // One read of what LFS sent. `done` runs on the executor with the byte
     // count, 0 once LFS has closed its end, or the error (operation_aborted
