@@ -1,27 +1,10 @@
 #include "button_text.hpp"
 
+#include "lfs_text.hpp"
+
 namespace insim_screen {
 
 namespace {
-
-// LFS's escapes for characters that InSim text cannot carry as themselves.
-char escaped(char code) noexcept
-{
-    switch (code) {
-        case 'v': return '|';
-        case 'a': return '*';
-        case 'c': return ':';
-        case 'd': return '\\';
-        case 's': return '/';
-        case 'q': return '?';
-        case 't': return '"';
-        case 'l': return '<';
-        case 'r': return '>';
-        case 'h': return '#';
-        case '^': return '^';
-        default: return 0;
-    }
-}
 
 bool is_code_page(char code) noexcept
 {
@@ -57,7 +40,7 @@ std::size_t text_to_cells(std::string_view text, std::span<Cell> cells) noexcept
             ++i;
         } else if (is_code_page(code)) {
             ++i;
-        } else if (const char glyph = escaped(code); glyph != 0) {
+        } else if (const char glyph = escaped(code); glyph != '\0') {
             put(glyph);
             ++i;
         } else {

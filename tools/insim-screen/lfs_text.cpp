@@ -37,14 +37,6 @@ bool is_lead(const Page& page, unsigned char byte) noexcept
     return byte >= 0x81 && byte <= 0xfe;
 }
 
-char escaped(char code) noexcept
-{
-    constexpr std::string_view codes = "vacdsqtlrh^";
-    constexpr std::string_view glyphs = "|*:\\/?\"<>#^";
-    const std::size_t at = codes.find(code);
-    return at == std::string_view::npos ? '\0' : glyphs[at];
-}
-
 // One character of `page` (one or two bytes) in UTF-8.
 void append_decoded(const Page& page, std::string_view bytes, std::string& out)
 {
@@ -69,6 +61,14 @@ void append_decoded(const Page& page, std::string_view bytes, std::string& out)
 }
 
 }  // namespace
+
+char escaped(char code) noexcept
+{
+    constexpr std::string_view codes = "vacdsqtlrh^";
+    constexpr std::string_view glyphs = "|*:\\/?\"<>#^";
+    const std::size_t at = codes.find(code);
+    return at == std::string_view::npos ? '\0' : glyphs[at];
+}
 
 bool has_code_pages(std::string_view text) noexcept
 {

@@ -12,6 +12,10 @@ namespace insim_screen {
 // that does not decode becomes U+FFFD.
 std::string lfs_to_utf8(std::string_view text);
 
+// The character of LFS's escape ^code (^v is '|', ^^ is '^', ...), or '\0'
+// when ^code is no escape.
+char escaped(char code) noexcept;
+
 // Whether the text needs decoding to be read: bytes beyond ASCII or a switch.
 bool has_code_pages(std::string_view text) noexcept;
 
