@@ -12,8 +12,6 @@
 namespace lumaflick::test {
 namespace {
 
-constexpr std::size_t INIT_BYTES = 44;
-constexpr std::size_t FRAME_BLOCK_BYTES = DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN);
 
 TEST_F(PlaybackTest, KilledDecoderEndsThePlaybackInAnOrderlyWay)
 {

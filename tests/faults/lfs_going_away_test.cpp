@@ -7,8 +7,6 @@
 namespace lumaflick::test {
 namespace {
 
-constexpr std::size_t INIT_BYTES = 44;
-constexpr std::size_t BUTTON_BYTES = sizeof(insim::IS_BTN);
 
 const std::string CLOSED = "Error: \"LFS closed the InSim connection\"\n";
 const std::string CLOSED_SILENT =

@@ -13,8 +13,6 @@
 namespace lumaflick::test {
 namespace {
 
-constexpr std::size_t INIT_BYTES = 44;
-constexpr std::size_t FRAME_BLOCK_BYTES = DEFAULT_GEOMETRY.rows * sizeof(insim::IS_BTN);
 constexpr auto STALL = 5s;
 // Rate 30 shows a read that waited 21 ms; frames 40 ms apart leave room for
 // a loaded machine, so that only frames that piled up are skipped.

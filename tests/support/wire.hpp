@@ -10,10 +10,16 @@
 #include <vector>
 
 #include "fake_lfs.hpp"
+#include "geometry.hpp"
 #include "insim/incoming.hpp"
 #include "insim/packets.hpp"
 
 namespace lumaflick::test {
+
+// What lumaflick sends before its first frame, and a whole frame of buttons.
+inline constexpr std::size_t INIT_BYTES = sizeof(insim::IS_ISI);
+inline constexpr std::size_t BUTTON_BYTES = sizeof(insim::IS_BTN);
+inline constexpr std::size_t FRAME_BLOCK_BYTES = DEFAULT_GEOMETRY.rows * BUTTON_BYTES;
 
 struct Button {
     std::uint8_t click_id = 0;

@@ -104,7 +104,7 @@ TEST(QuoteWindowsArgument, QuotesOnlyWhatNeedsIt)
 }
 
 // Awkward argument lists that must survive quoting and splitting unchanged.
-const std::vector<Words> awkward_lists = {
+const std::vector<Words> awkward_to_quote = {
     {},
     {""},
     {"", "", ""},
@@ -121,7 +121,7 @@ const std::vector<Words> awkward_lists = {
 TEST(WindowsCommandLine, RoundTripsThroughTheSplitter)
 {
     for (const std::string program : {"ffmpeg", "C:\\Program Files\\ffmpeg\\bin\\ffmpeg.exe", "C:\\dir\\"}) {
-        for (const auto& arguments : awkward_lists) {
+        for (const auto& arguments : awkward_to_quote) {
             const auto line = windows_command_line(program, arguments);
             ASSERT_TRUE(line.has_value());
             const auto wide = utf8_to_wide(*line);

@@ -56,7 +56,7 @@ Words split_records(const std::string& bytes)
     return words;
 }
 
-const std::vector<Words> awkward_lists = {
+const std::vector<Words> awkward_to_pass = {
     {},
     {"", "two words", ""},
     {"C:\\Videos\\my clip.mp4", "C:\\trailing dir\\", "C:\\two\\\\", "\\\\server\\share\\x"},
@@ -71,7 +71,7 @@ const std::vector<Words> awkward_lists = {
 // that is not our own splitter.
 TEST(StartProcess, ArgumentsArriveUnchangedAndStdinIsTheNullDevice)
 {
-    for (const auto& arguments : awkward_lists) {
+    for (const auto& arguments : awkward_to_pass) {
         auto started = start_process(echo_path, arguments, {Stdio::null, Stdio::pipe, Stdio::null});
         ASSERT_TRUE(started.has_value()) << started.error().debug();
         Words expected = arguments;
