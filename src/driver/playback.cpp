@@ -303,8 +303,7 @@ asio::awaitable<void> Playback::read_frames()
             continue;
         }
         const std::uint64_t run = run_;
-        const auto read = co_await awaited<std::size_t>(
-            [this](auto done) { decoder_output_->async_read(player_.frame_buffer(), std::move(done)); });
+        const auto read = co_await decoder_output_->read(player_.frame_buffer());
         if (stopping_) co_return;
         if (run != run_) continue;
         const TimePoint at = now();

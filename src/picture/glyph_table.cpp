@@ -38,6 +38,26 @@ GlyphTable::GlyphTable(std::span<const std::string> glyphs, std::size_t width)
     compacts_ = compacts_ && width * longest_ <= insim::BUTTON_TEXT_SIZE;
     if (longest_ > WORD / 2) return;
 
+    // Four glyphs of 2 to 4 bytes fit two words, and two words never reach past
+    // the room of four glyphs and the 8 bytes of slack. With more than four
+    // glyph strings the table would outgrow the caches a frame finds cold.
+    if (count_ <= 4 && longest_ >= 2) {
+        // Indexed in steps of 4, so that an index is shifts rather than a
+        // chain of multiplications; with fewer glyphs some entries stay unused.
+        quad_words_.resize(2 * 256);
+        quad_lengths_.resize(256);
+        for (std::size_t quad = 0; quad < 256; ++quad) {
+            std::string text;
+            for (int shift = 6; shift >= 0; shift -= 2) {
+                const std::size_t glyph = quad >> shift & 3;
+                if (glyph < count_) text += glyphs_[glyph];
+            }
+            quad_words_[2 * quad] = word_of(text);
+            if (text.size() > WORD) quad_words_[2 * quad + 1] = word_of(std::string_view(text).substr(WORD));
+            quad_lengths_[quad] = static_cast<std::uint8_t>(text.size());
+        }
+    }
+
     // The text of glyph b right after glyph a, compacted or not.
     const auto after = [&](std::size_t a, std::size_t b) {
         const std::string& glyph = glyphs_[b];
@@ -69,6 +89,16 @@ std::size_t GlyphTable::write(std::span<const std::uint8_t> indices, char* out) 
     const std::uint8_t* index = indices.data();
     const std::uint8_t* const end = index + indices.size();
     const std::size_t count = count_;
+    if (!quad_words_.empty()) {
+        // Four pixels a step, where the table is small.
+        const std::uint64_t* const quad_words = quad_words_.data();
+        const std::uint8_t* const quad_lengths = quad_lengths_.data();
+        for (; end - index >= 4; index += 4) {
+            const std::size_t quad = std::size_t{index[0]} << 6 | std::size_t{index[1]} << 4 | std::size_t{index[2]} << 2 | index[3];
+            std::memcpy(out, quad_words + 2 * quad, 2 * WORD);
+            out += quad_lengths[quad];
+        }
+    }
     if (longest_ <= WORD / 2) {
         // Two pixels a step: half the stores and half the dependent additions.
         const std::uint64_t* const pair_words = pair_words_.data();

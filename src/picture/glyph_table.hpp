@@ -9,7 +9,8 @@
 namespace lumaflick {
 
 // Writes rows of glyph strings, given each pixel's glyph index. Short glyph
-// strings go out a machine word at a time, two pixels a word where they fit.
+// strings go out a machine word at a time, two pixels a word where they fit,
+// and four pixels two words where there are few of them.
 class GlyphTable {
 public:
     // For rows `width` glyphs long.
@@ -33,11 +34,14 @@ private:
     std::size_t count_ = 0;
     std::size_t longest_ = 0;
     bool compacts_ = false;
-    // Glyph strings of up to 8 bytes as words; of up to 4, also in pairs.
+    // Glyph strings of up to 8 bytes as words; of up to 4, also in pairs;
+    // and, when there are at most 4 of 2 to 4 bytes, in fours.
     std::vector<std::uint64_t> words_;
     std::vector<std::uint8_t> lengths_;
     std::vector<std::uint64_t> pair_words_;  // [a][b]
     std::vector<std::uint8_t> pair_lengths_;
+    std::vector<std::uint64_t> quad_words_;  // [a][b][c][d], two words each
+    std::vector<std::uint8_t> quad_lengths_;
     // Compacted, after a glyph of index p: [p][a] and [p][a][b].
     std::vector<std::uint64_t> after_words_;
     std::vector<std::uint8_t> after_lengths_;

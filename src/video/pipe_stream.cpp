@@ -2,6 +2,8 @@
 
 #include <asio/buffer.hpp>
 #include <asio/error.hpp>
+#include <asio/redirect_error.hpp>
+#include <asio/use_awaitable.hpp>
 
 #ifdef _WIN32
 #include <asio/windows/stream_handle.hpp>
@@ -72,6 +74,14 @@ void PipeStream::async_read(std::span<std::byte> buffer, ReadHandler done)
                                   [done = std::move(done)](const std::error_code& error, std::size_t size) {
                                       done(read_result(error, size));
                                   });
+}
+
+asio::awaitable<Result<std::size_t>> PipeStream::read(std::span<std::byte> buffer)
+{
+    std::error_code error;
+    const std::size_t size = co_await impl_->stream.async_read_some(asio::buffer(buffer.data(), buffer.size()),
+                                                                    asio::redirect_error(asio::use_awaitable, error));
+    co_return read_result(error, size);
 }
 
 void PipeStream::cancel() noexcept

@@ -6,6 +6,7 @@
 #include <span>
 
 #include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
 
 #include "error.hpp"
 #include "video/process.hpp"
@@ -33,6 +34,9 @@ public:
     // close() a pending read completes with asio::error::operation_aborted as
     // a system error. One read at a time; only on a stream that open() made.
     void async_read(std::span<std::byte> buffer, ReadHandler done);
+    // The same read, awaited: it wraps no handler of ours, which matters on a
+    // path that runs for every frame.
+    asio::awaitable<Result<std::size_t>> read(std::span<std::byte> buffer);
 
     void cancel() noexcept;
     void close() noexcept;
