@@ -41,9 +41,9 @@ GlyphTable::GlyphTable(std::span<const std::string> glyphs, std::size_t width)
     // Four glyphs of 2 to 4 bytes fit two words, and two words never reach past
     // the room of four glyphs and the 8 bytes of slack. With more than four
     // glyph strings the table would outgrow the caches a frame finds cold.
+    // Indexed in steps of 4, an index is shifts rather than a chain of
+    // multiplications; with fewer glyphs some entries stay unused.
     if (count_ <= 4 && longest_ >= 2) {
-        // Indexed in steps of 4, so that an index is shifts rather than a
-        // chain of multiplications; with fewer glyphs some entries stay unused.
         quad_words_.resize(2 * 256);
         quad_lengths_.resize(256);
         for (std::size_t quad = 0; quad < 256; ++quad) {
@@ -94,7 +94,8 @@ std::size_t GlyphTable::write(std::span<const std::uint8_t> indices, char* out) 
         const std::uint64_t* const quad_words = quad_words_.data();
         const std::uint8_t* const quad_lengths = quad_lengths_.data();
         for (; end - index >= 4; index += 4) {
-            const std::size_t quad = std::size_t{index[0]} << 6 | std::size_t{index[1]} << 4 | std::size_t{index[2]} << 2 | index[3];
+            const std::size_t quad =
+                std::size_t{index[0]} << 6 | std::size_t{index[1]} << 4 | std::size_t{index[2]} << 2 | index[3];
             std::memcpy(out, quad_words + 2 * quad, 2 * WORD);
             out += quad_lengths[quad];
         }
