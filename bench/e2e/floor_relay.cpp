@@ -22,15 +22,9 @@
 #include <cstring>
 #include <string>
 
-#include "geometry.hpp"
-#include "insim/packets.hpp"
+#include "relay_block.hpp"
 
 namespace {
-
-constexpr lumaflick::Geometry GEOMETRY = lumaflick::DEFAULT_GEOMETRY;
-constexpr std::size_t FRAME_SIZE = GEOMETRY.pixels();
-constexpr std::size_t ROWS = GEOMETRY.rows;
-constexpr std::size_t BUTTON_SIZE = sizeof(insim::IS_BTN);
 
 int fail(const char* what)
 {
@@ -56,21 +50,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // The block lumaflick sends for a frame whose every row changed.
-    std::array<std::uint8_t, ROWS * BUTTON_SIZE> block{};
-    for (std::size_t row = 0; row < ROWS; ++row) {
-        insim::IS_BTN button{};
-        const lumaflick::ButtonPlace place = GEOMETRY.button(row);
-        button.ClickID = place.click_id;
-        button.BStyle = insim::ISB_DARK;
-        button.L = place.left;
-        button.T = place.top;
-        button.W = place.width;
-        button.H = GEOMETRY.row_height;
-        for (std::size_t i = 0; i + 3 <= insim::BUTTON_TEXT_SIZE; i += 3) std::memcpy(button.Text.data() + i, "^0_", 3);
-        std::memcpy(block.data() + row * BUTTON_SIZE, &button, BUTTON_SIZE);
-    }
-    std::array<std::uint8_t, FRAME_SIZE> frame{};
+    const relay::Block block = relay::full_frame_block();
+    std::array<std::uint8_t, relay::FRAME_SIZE> frame{};
 
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket < 0) return fail("socket");

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Checks the measuring helpers and the floor relay on cases whose answer is
 # known, since a miscount in any would silently skew the numbers of scripts/bench.
-#   tools_test.sh FAKE_LFS_SINK PROCESS_RUSAGE FLOOR_RELAY
+#   tools_test.sh FAKE_LFS_SINK PROCESS_RUSAGE FLOOR_RELAY ASIO_RELAY
 set -euo pipefail
 sink=$1
 rusage=$2
-relay=$3
+relays=("$3" "$4")
 work=$(mktemp -d)
 sink_pid=
 cleanup() {
@@ -67,14 +67,17 @@ expect "sink summary" "$(cut -d' ' -f1-8 summary.txt)" \
 expect "buttons per frame" "$(awk '{ printf "%s ", $2 }' frames.log)" "3 2 1 "
 expect "frames stamped in order" "$(sort -s -n -k1,1 -c frames.log && echo sorted)" "sorted"
 
-# floor-relay: one block of 30 buttons per read of at most 2400 bytes.
-start_sink relay.port relay.txt
-{ head -c 2400 /dev/zero; sleep 0.1; head -c 2400 /dev/zero; sleep 0.1; head -c 100 /dev/zero; } |
-  "$relay" "127.0.0.1:$(cat relay.port)"
-wait "$sink_pid"
-sink_pid=
-expect "relay summary" "$(cut -d' ' -f1-8 relay.txt)" \
-  "bytes=22680 packets=90 buttons=90 frames=3 isi=0 mst=0 tiny=0 other=0"
+# Both relays: one block of 30 buttons per read of at most 2400 bytes.
+for relay in "${relays[@]}"; do
+  start_sink relay.port relay.txt
+  { head -c 2400 /dev/zero; sleep 0.1; head -c 2400 /dev/zero; sleep 0.1; head -c 100 /dev/zero; } |
+    "$relay" "127.0.0.1:$(cat relay.port)"
+  wait "$sink_pid"
+  sink_pid=
+  expect "$(basename "$relay") summary" "$(cut -d' ' -f1-8 relay.txt)" \
+    "bytes=22680 packets=90 buttons=90 frames=3 isi=0 mst=0 tiny=0 other=0"
+  rm relay.port
+done
 
 if ((failures > 0)); then exit 1; fi
 echo "measuring helpers: all checks passed"
