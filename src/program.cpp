@@ -82,10 +82,15 @@ int run_program(std::vector<std::string> words, std::chrono::milliseconds keepal
     }
 #endif
     // Asio's reactor runs inside run(), so this one thread serves the network,
-    // the timers and the playback, which thus stays on the main thread.
+    // the timers and the playback, which thus stays on the main thread. No
+    // other thread touches the runtime, so on POSIX it need not lock.
     std::optional<asio::io_context> runtime;
     try {
+#ifdef _WIN32
         runtime.emplace(1);
+#else
+        runtime.emplace(ASIO_CONCURRENCY_HINT_UNSAFE);
+#endif
     } catch (const std::exception& e) {
         fail_building_runtime(e.what());
     }

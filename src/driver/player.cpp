@@ -344,7 +344,12 @@ void Player::end_children()
     }
 }
 
-void Player::append(std::span<const std::byte> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+void Player::append(std::span<const std::byte> bytes)
+{
+    if (!rows_only_.empty()) out_.assign(rows_only_.begin(), rows_only_.end());
+    rows_only_ = {};
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+}
 
 // Answers to commands, and what LFS is to know besides.
 void Player::take_messages()
@@ -392,7 +397,12 @@ void Player::take_picture(TimePoint now, bool rows)
     if (!budget_) {
         if (frame) {
             batch.rows = frame_rows_;
-            append(screens_.show(frame_rows_));
+            const auto shown = screens_.show(frame_rows_);
+            if (out_.empty()) {
+                rows_only_ = shown;
+            } else {
+                append(shown);
+            }
         }
         return;
     }
@@ -406,6 +416,7 @@ std::span<const std::byte> Player::take(TimePoint now)
 {
     if (batch_ || phase_ == Phase::over) return {};
     out_.clear();
+    rows_only_ = {};
     batch_.emplace();
     if (phase_ == Phase::reporting) {
         if (std::exchange(statistics_owed_, false)) {
@@ -425,14 +436,14 @@ std::span<const std::byte> Player::take(TimePoint now)
         take_picture(now, true);
         // A still picture sends nothing, nor does a silent decoder or a
         // pause, and LFS would drop a silent connection.
-        if (out_.empty() && now >= keepalive_due()) append(insim::image(insim::IS_TINY{}));
+        if (batch_bytes().empty() && now >= keepalive_due()) append(insim::image(insim::IS_TINY{}));
     }
-    if (out_.empty()) {
+    if (batch_bytes().empty()) {
         // Nothing to write: what was taken is settled at once.
         written(last_write_);
         return {};
     }
-    return out_;
+    return batch_bytes();
 }
 
 void Player::written(TimePoint now)
@@ -440,12 +451,14 @@ void Player::written(TimePoint now)
     if (!batch_) return;
     const WriteBatch batch = *batch_;
     batch_.reset();
-    if (out_.empty()) {
+    const std::size_t size = batch_bytes().size();
+    rows_only_ = {};
+    if (size == 0) {
         if (batch.due) screens_.due_written();
         return;
     }
     last_write_ = now;
-    bytes_written_ += out_.size();
+    bytes_written_ += size;
     if (budget_ && batch.counted > 0) budget_->spend(batch.counted, now);
     if (batch.due) screens_.due_written();
     if (!batch.lines.empty()) {
@@ -466,6 +479,7 @@ void Player::written(TimePoint now)
 void Player::write_failed(Error failure, TimePoint /*now*/)
 {
     batch_.reset();
+    rows_only_ = {};
     if (phase_ == Phase::closing) return;
     fail(lfs_.failed(std::move(failure)));
 }

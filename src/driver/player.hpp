@@ -189,7 +189,14 @@ private:
     bool frame_owed_ = false;
     std::span<const std::byte> frame_rows_;
     std::optional<WriteBatch> batch_;
+    // The batch's bytes: out_, or, when a frame's rows are all it holds, those
+    // rows where they were drawn, so that a frame is not copied once more.
     std::vector<std::byte> out_;
+    std::span<const std::byte> rows_only_;
+    [[nodiscard]] std::span<const std::byte> batch_bytes() const noexcept
+    {
+        return rows_only_.empty() ? std::span<const std::byte>(out_) : rows_only_;
+    }
 
     std::string statistics_;
     bool statistics_owed_ = false;

@@ -489,6 +489,22 @@ TEST(Player, StalledLfsHoldsFramesBackButNotTheKeys)
     slow.resume();
     EXPECT_EQ(slow.packets().back().type(), insim::ISP_MST);
     EXPECT_EQ(slow.replies(), std::vector<std::string>{"lumaflick: stopping"});
+
+    // A frame read behind an answer LFS has not taken goes out with the
+    // statistics, in one write, its rows first.
+    Playback behind;
+    behind.at(0ms);
+    behind.stall();
+    behind.command("help");
+    behind.frame(255);
+    behind.output_ends();
+    behind.resume();
+    const auto last = behind.packets();
+    ASSERT_GE(last.size(), 31U);
+    EXPECT_EQ(last.back().type(), insim::ISP_MST);
+    const auto rows = test::of_type(last, insim::ISP_BTN);
+    ASSERT_EQ(rows.size(), 30U);
+    EXPECT_EQ(rows.front().at, last.back().at);
 }
 
 // A flood of commands answers the first ones and always the last: the last
