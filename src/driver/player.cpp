@@ -466,7 +466,8 @@ void Player::written(TimePoint now)
         subtitles_->written();
     }
     if (!batch.rows.empty()) {
-        screens_.written(batch.rows);
+        // The rows stay where the picture drew them until its next are written.
+        screens_.written_in_place(batch.rows);
         update_.written();
     }
     if (batch.statistics) {

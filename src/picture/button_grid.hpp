@@ -41,6 +41,11 @@ public:
     // `compacted` when the text already is as the shortest packing sends it.
     void add(std::size_t line, std::string_view text, bool compacted = false);
     [[nodiscard]] std::span<const std::byte> bytes() const noexcept { return {block_.data(), used_}; }
+    // At least the room `other` has grown to.
+    void make_room_like(const ButtonBlock& other)
+    {
+        if (block_.size() < other.block_.size()) block_.resize(other.block_.size());
+    }
 
 private:
     Packing packing_;

@@ -54,7 +54,7 @@ FrameUpdate FrameUpdate::colour(Packing packing, const Geometry& geometry)
 }
 
 FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, const Geometry& geometry)
-    : geometry_(geometry), block_(packing, geometry), painter_(std::move(painter)),
+    : geometry_(geometry), blocks_{ButtonBlock(packing, geometry), ButtonBlock(packing, geometry)}, painter_(std::move(painter)),
       compact_lines_(packing == Packing::shortest && painter_->shape().compacts_lines), lines_(geometry.buttons()),
       cell_count_(lines_), shown_cell_count_(lines_), line_(lines_), length_(lines_), shown_line_(lines_),
       shown_length_(lines_), pending_(lines_), since_(lines_)
@@ -78,7 +78,7 @@ FrameUpdate::FrameUpdate(std::unique_ptr<Painter> painter, Packing packing, cons
 }
 
 FrameUpdate::FrameUpdate(const GlyphStrings& glyphs, Packing packing, const Geometry& geometry)
-    : geometry_(geometry), block_(packing, geometry), glyphs_(glyphs)
+    : geometry_(geometry), blocks_{ButtonBlock(packing, geometry), ButtonBlock(packing, geometry)}, glyphs_(glyphs)
 {
     // Room for a whole frame, so that rendering never grows the texts.
     current_.reserve(max_frame_text_size(glyphs_, geometry));
@@ -105,10 +105,10 @@ std::span<const std::byte> FrameUpdate::changes(std::span<const std::uint8_t> fr
         return rows();
     }
     // In one pass over the rows: the fast path of every frame without a budget.
-    block_.clear();
+    block().clear();
     in_block_.clear();
     take_rows(frame, {}, true);
-    return block_.bytes();
+    return block().bytes();
 }
 
 void FrameUpdate::take(std::span<const std::uint8_t> frame, TimePoint now)
@@ -171,31 +171,31 @@ void FrameUpdate::add_row(std::size_t line)
 {
     const std::span<const std::uint8_t> cells(cells_.data() + cell_offset(line), cell_count_[line]);
     if (painter_->shape().distinct_texts || compact_lines_) {
-        block_.add(line, {spare_line_, painter_->write_line(cells, spare_line_, compact_lines_)}, compact_lines_);
+        block().add(line, {spare_line_, painter_->write_line(cells, spare_line_, compact_lines_)}, compact_lines_);
     } else {
-        block_.add(line, {line_[line], length_[line]});
+        block().add(line, {line_[line], length_[line]});
     }
     in_block_.push_back(static_cast<std::uint16_t>(line));
 }
 
 std::span<const std::byte> FrameUpdate::rows()
 {
-    block_.clear();
+    block().clear();
     in_block_.clear();
     if (!painter_) {
-        if (!text_taken_) return block_.bytes();
+        if (!text_taken_) return block().bytes();
         LineReader now(current_);
         LineReader before(previous_);
         for (std::size_t line = 0; !now.done(); ++line) {
             const std::string_view text = now.next();
-            if (text != before.next()) block_.add(line, text);
+            if (text != before.next()) block().add(line, text);
         }
-        return block_.bytes();
+        return block().bytes();
     }
     for (std::size_t line = 0; line < lines_ && in_block_.size() < pending_count_; ++line) {
         if (pending_[line]) add_row(line);
     }
-    return block_.bytes();
+    return block().bytes();
 }
 
 std::uint32_t FrameUpdate::difference(std::size_t line) const noexcept
@@ -213,7 +213,7 @@ std::uint32_t FrameUpdate::difference(std::size_t line) const noexcept
 std::span<const std::byte> FrameUpdate::rows(std::int64_t allowance, TimePoint now, const RowOrderRule& rule)
 {
     if (!painter_) return rows();
-    block_.clear();
+    block().clear();
     in_block_.clear();
     competing_.clear();
     for (std::size_t line = 0; line < lines_; ++line) {
@@ -222,15 +222,21 @@ std::span<const std::byte> FrameUpdate::rows(std::int64_t allowance, TimePoint n
     order_rows(competing_, now, rule);
     for (const PendingRow& pending : competing_) {
         if (allowance <= 0) break;
-        const std::size_t before = block_.bytes().size();
+        const std::size_t before = block().bytes().size();
         add_row(pending.row);
-        allowance -= static_cast<std::int64_t>(block_.bytes().size() - before);
+        allowance -= static_cast<std::int64_t>(block().bytes().size() - before);
     }
-    return block_.bytes();
+    return block().bytes();
 }
 
 void FrameUpdate::written()
 {
+    if (!block().bytes().empty()) {
+        // The other block is free now; given the room this one grew to, it
+        // grows in no later frame.
+        blocks_[drawing_ ^ 1].make_room_like(block());
+        drawing_ ^= 1;
+    }
     if (!painter_) {
         // The shown text becomes the previous one; swapping keeps both buffers.
         if (text_taken_) std::swap(current_, previous_);

@@ -48,7 +48,9 @@ public:
     // `allowance` bytes, the last of them crossing it. Only for painters:
     // whole texts have no rows to choose from, and all their lines go.
     std::span<const std::byte> rows(std::int64_t allowance, TimePoint now, const RowOrderRule& rule);
-    // The buttons last given are written: LFS shows their lines now.
+    // The buttons last given are written: LFS shows their lines now. They
+    // stay as they are until the next buttons given are written, so that
+    // they can be kept without a copy.
     void written();
     [[nodiscard]] bool pending() const noexcept { return pending_count_ > 0; }
 
@@ -69,7 +71,10 @@ private:
     }
 
     Geometry geometry_;
-    ButtonBlock block_;
+    // One block to draw into while the other holds the buttons last written.
+    std::array<ButtonBlock, 2> blocks_;
+    std::size_t drawing_ = 0;
+    ButtonBlock& block() noexcept { return blocks_[drawing_]; }
 
     // Rows, for painters and for glyph strings that keep a row on one line:
     // the cells and text to show and those LFS shows (the text only where

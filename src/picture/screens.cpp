@@ -63,7 +63,43 @@ void Screens::written(std::span<const std::byte> buttons)
         button_size_[id] = static_cast<std::uint16_t>(button.size());
         ids.set(id);
     });
-    if (buttons.empty()) return;
+    in_place_ids_ &= ~ids;
+    if (!buttons.empty()) reached(ids);
+}
+
+void Screens::written_in_place(std::span<const std::byte> buttons)
+{
+    Set ids;
+    std::array<std::uint16_t, 256> at{};
+    for_each_button(buttons, [&](std::span<const std::byte> button) {
+        const auto id = std::to_integer<std::size_t>(button[CLICK_ID_AT]);
+        at[id] = static_cast<std::uint16_t>(button.data() - buttons.data());
+        ids.set(id);
+    });
+    // The buttons these do not draw again stay the latest: they are copied
+    // before the bytes that hold them are drawn over. A moving picture
+    // draws them all again, and nothing is copied.
+    const Set left = in_place_ids_ & ~ids;
+    for (std::size_t id = 0; left.any() && id < 256; ++id) {
+        if (left.test(id)) std::memcpy(buttons_.data() + id * BUTTON_SIZE, in_place_.data() + in_place_at_[id], button_size_[id]);
+    }
+    for_each_button(buttons, [&](std::span<const std::byte> button) {
+        button_size_[std::to_integer<std::size_t>(button[CLICK_ID_AT])] = static_cast<std::uint16_t>(button.size());
+    });
+    in_place_ = buttons;
+    in_place_ids_ = ids;
+    in_place_at_ = at;
+    if (!buttons.empty()) reached(ids);
+}
+
+std::span<const std::byte> Screens::latest(std::size_t id) const noexcept
+{
+    if (in_place_ids_.test(id)) return in_place_.subspan(in_place_at_[id], button_size_[id]);
+    return std::span(buttons_).subspan(id * BUTTON_SIZE, button_size_[id]);
+}
+
+void Screens::reached(const Set& ids)
+{
     if (cleared_.none()) {
         paid(EVERYONE, ids);
     } else {
@@ -204,8 +240,7 @@ void Screens::append_owed(std::size_t slot, std::int64_t& allowance)
         taken_[slot].set(id);
         if (button_size_[id] == 0) continue;
         const std::size_t before = out_.size();
-        append_to(slot == EVERYONE ? insim::UCID_ALL : static_cast<std::uint8_t>(slot),
-                  std::span(buttons_).subspan(id * BUTTON_SIZE, button_size_[id]), out_);
+        append_to(slot == EVERYONE ? insim::UCID_ALL : static_cast<std::uint8_t>(slot), latest(id), out_);
         allowance -= static_cast<std::int64_t>(out_.size() - before);
     }
 }

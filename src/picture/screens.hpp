@@ -36,6 +36,9 @@ public:
     std::span<const std::byte> show(std::span<const std::byte> buttons);
     // Those bytes were written: the buttons are the picture now.
     void written(std::span<const std::byte> buttons);
+    // The same for buttons that stay as they are until the next ones given
+    // here (FrameUpdate's): they are kept where they are, not copied.
+    void written_in_place(std::span<const std::byte> buttons);
 
     // What LFS said about its connections; other packets change nothing.
     void hear(const insim::Incoming& packet);
@@ -73,12 +76,20 @@ private:
     // whether anything is still owed.
     void paid(std::size_t slot, const Set& ids) noexcept;
     void settle() noexcept;
+    // Buttons `ids` were written to every connection that has not cleared.
+    void reached(const Set& ids);
+    // The latest button of ClickID `id` as sent; empty if none was.
+    [[nodiscard]] std::span<const std::byte> latest(std::size_t id) const noexcept;
 
     bool local_;
     // The latest button of each ClickID, as sent: the picture a connection
     // that saw every frame shows.
     std::vector<std::byte> buttons_;
     std::array<std::uint16_t, 256> button_size_{};
+    // Those of the last buttons written in place, and where in them each is.
+    std::span<const std::byte> in_place_;
+    Set in_place_ids_;
+    std::array<std::uint16_t, 256> in_place_at_{};
 
     Set known_;
     Set cleared_;
