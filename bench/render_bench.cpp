@@ -181,7 +181,7 @@ void BM_FullyChangedFrameToFifteenOfTwenty(benchmark::State& state)
     for (auto _ : state) {
         const auto rows = update.show(frames[next]);
         benchmark::DoNotOptimize(screens.show(rows).data());
-        screens.written(rows);
+        screens.written_in_place(rows);
         next = 1 - next;
     }
 }
