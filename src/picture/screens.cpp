@@ -74,18 +74,17 @@ void Screens::written_in_place(std::span<const std::byte> buttons)
     for_each_button(buttons, [&](std::span<const std::byte> button) {
         const auto id = std::to_integer<std::size_t>(button[CLICK_ID_AT]);
         at[id] = static_cast<std::uint16_t>(button.data() - buttons.data());
+        button_size_[id] = static_cast<std::uint16_t>(button.size());
         ids.set(id);
     });
-    // The buttons these do not draw again stay the latest: they are copied
-    // before the bytes that hold them are drawn over. A moving picture
-    // draws them all again, and nothing is copied.
+    // The buttons these do not draw again (none of the above) stay the
+    // latest: they are copied before the bytes that hold them are drawn
+    // over. A moving picture draws them all again, and nothing is copied.
     const Set left = in_place_ids_ & ~ids;
     for (std::size_t id = 0; left.any() && id < 256; ++id) {
-        if (left.test(id)) std::memcpy(buttons_.data() + id * BUTTON_SIZE, in_place_.data() + in_place_at_[id], button_size_[id]);
+        if (!left.test(id)) continue;
+        std::memcpy(buttons_.data() + id * BUTTON_SIZE, in_place_.data() + in_place_at_[id], button_size_[id]);
     }
-    for_each_button(buttons, [&](std::span<const std::byte> button) {
-        button_size_[std::to_integer<std::size_t>(button[CLICK_ID_AT])] = static_cast<std::uint16_t>(button.size());
-    });
     in_place_ = buttons;
     in_place_ids_ = ids;
     in_place_at_ = at;
